@@ -1,0 +1,105 @@
+// Entry point: run mode, self-verification, progress dialog and exit code.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "InstallerLogic/dll_hardening.h"
+#include "InstallerLogic/install_sequence.h"
+#include "InstallerLogic/progress.h"
+#include "InstallerLogic/run_values.h"
+#include "bundle/attachment.h"
+#include "diagnostics/trace.h"
+#include "integrity/file_signature.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitNoType = 1;
+constexpr int kExitInvalid = 2;
+
+// Owns a kernel handle and closes it on every path.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE h) : h_(h) {}
+  ~ScopedHandle() {
+    if (h_) CloseHandle(h_);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+void TrimTrailing(std::string& text) {
+  // Signed reading on purpose: bytes 0x80-0xFF at the end go as well.
+  while (!text.empty() && static_cast<signed char>(text.back()) <= 0x20) text.pop_back();
+}
+
+void RunGuiMode(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX icc;
+  icc.dwSize = sizeof icc;
+  icc.dwICC = ICC_PROGRESS_CLASS;
+  const BOOL iccRes = InitCommonControlsEx(&icc);
+  DebugTrace("[INSTALLER] iccRes %d le %d\n", iccRes, static_cast<int>(GetLastError()));
+
+  dlg = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+  DebugTrace("[INSTALLER] dlg is %p, le %d", static_cast<void*>(dlg), static_cast<int>(GetLastError()));
+  DebugTrace("[INSTALLER] hwndProgress is %p", static_cast<void*>(hwndProgress));
+  if (hwndProgress) SendMessageW(hwndProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  if (hwndProgress) SendMessageW(hwndProgress, PBM_SETPOS, 0, 0);
+
+  ScopedHandle worker(CreateThread(nullptr, 0, RunInstallSequence, nullptr, 0, nullptr));
+  if (!worker.get()) {
+    // No worker: run the sequence here; the dialog stays visible but is not
+    // repainted until the sequence has finished.
+    DebugTrace("[INSTALLER] worker thread not created, le %d\n", static_cast<int>(GetLastError()));
+    RunInstallSequence(nullptr);
+  } else {
+    for (;;) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      if (WaitForSingleObject(worker.get(), 10) == WAIT_OBJECT_0) break;
+    }
+  }
+  if (dlg) DestroyWindow(dlg);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
+  RestrictDllSearchPath();
+
+  argList = CommandLineToArgvW(commandLine, &argCount);
+  wchar_t path[1024] = {0};
+  GetModuleFileNameW(nullptr, path, 1024);
+  modulePath = path;
+  SetModulePath(modulePath);
+
+  installType = ReadAttachment(modulePath, "TYPE");
+  if (installType.empty()) return kExitNoType;
+  TrimTrailing(installType);
+  DebugTrace("[INSTALLER] Type is %s\n", installType.c_str());
+
+  const bool gui = installType == "gui";
+  if (!VerifyFileSignature(modulePath, false)) {
+    DebugTrace("[INSTALLER] installer file is not valid!");
+    if (gui) MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
+    return kExitInvalid;
+  }
+
+  if (gui)
+    RunGuiMode(instance);
+  else
+    RunInstallSequence(nullptr);
+
+  if (argList) LocalFree(argList);
+  return kExitDone;
+}

@@ -1,0 +1,24 @@
+#include "InstallerLogic/progress.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "InstallerLogic/run_values.h"
+#include "resources/resource.h"
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) hwndProgress = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+  // Nothing else is handled: the window has no way to be closed or cancelled.
+  return FALSE;
+}
+
+void ReportProgress(int32_t base, int32_t part) {
+  // Wrapping addition, as a signed 32-bit sum would on the target.
+  const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(base) + static_cast<uint32_t>(part));
+  char line[1024];
+  std::snprintf(line, sizeof line, "Progress %d%%", value);
+  // Independent of the trace switch: progress always reaches the debugger channel.
+  OutputDebugStringA(line);
+  if (hwndProgress) SendMessageW(hwndProgress, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+}

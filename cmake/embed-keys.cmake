@@ -1,0 +1,21 @@
+# Writes a C++ source with the public halves of a key set and its descrambler
+# table. Private keys are never read here.
+function(qx_embed var file out)
+  if(NOT EXISTS "${file}")
+    message(FATAL_ERROR "key file missing: ${file}")
+  endif()
+  file(READ "${file}" hex HEX)
+  string(LENGTH "${hex}" n)
+  math(EXPR size "${n} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n  " bytes "${bytes}")
+  set(${out} "${${out}}extern const unsigned char ${var}[] = {\n  ${bytes}\n};\nextern const unsigned int ${var}Size = ${size};\n\n" PARENT_SCOPE)
+endfunction()
+
+set(text "// Generated from ${KEYS_DIR}; do not edit.\n\n")
+qx_embed(kRootPublicKeyDer "${KEYS_DIR}/root.pub.der" text)
+qx_embed(kExeSigningPublicKeyDer "${KEYS_DIR}/exe-signing.pub.der" text)
+qx_embed(kBundleKeyTable "${KEYS_DIR}/bundle-key.bin" text)
+file(WRITE "${OUT}.tmp" "${text}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")

@@ -1,0 +1,37 @@
+enable_language(RC)
+# Product build (i686-w64-mingw32, win32 threads): Crypto++ built from Debian's
+# source by scripts/build-cryptopp-mingw.sh, zlib from libz-mingw-w64-dev,
+# GoogleTest compiled from /usr/src/googletest.
+set(QX_CRYPTOPP_DIR "${CMAKE_SOURCE_DIR}/.cache/cryptopp-mingw" CACHE PATH
+    "Crypto++ built for mingw (include/cryptopp, lib/libcryptopp.a)")
+if(NOT EXISTS "${QX_CRYPTOPP_DIR}/lib/libcryptopp.a")
+  message(FATAL_ERROR "Crypto++ for mingw missing in ${QX_CRYPTOPP_DIR}; "
+                      "run scripts/build-cryptopp-mingw.sh")
+endif()
+add_library(qx_cryptopp STATIC IMPORTED)
+set_target_properties(qx_cryptopp PROPERTIES
+  IMPORTED_LOCATION "${QX_CRYPTOPP_DIR}/lib/libcryptopp.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${QX_CRYPTOPP_DIR}/include")
+add_library(qx::cryptopp ALIAS qx_cryptopp)
+
+find_library(QX_MINGW_ZLIB NAMES libz.a z REQUIRED)
+add_library(qx_zlib STATIC IMPORTED)
+set_target_properties(qx_zlib PROPERTIES IMPORTED_LOCATION "${QX_MINGW_ZLIB}")
+add_library(qx::zlib ALIAS qx_zlib)
+
+# Everything static: no mingw DLL at run time.
+add_compile_options(-D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DUNICODE -D_UNICODE)
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+set(QX_GTEST_SRC "/usr/src/googletest/googletest")
+add_library(qx_gtest STATIC "${QX_GTEST_SRC}/src/gtest-all.cc")
+target_include_directories(qx_gtest SYSTEM PUBLIC "${QX_GTEST_SRC}/include" PRIVATE "${QX_GTEST_SRC}")
+target_compile_options(qx_gtest PRIVATE -w)
+add_library(GTest::gtest ALIAS qx_gtest)
+add_library(qx_gtest_main STATIC "${QX_GTEST_SRC}/src/gtest_main.cc")
+target_link_libraries(qx_gtest_main PUBLIC qx_gtest)
+add_library(GTest::gtest_main ALIAS qx_gtest_main)
+
+# Tests of the Windows target run under Wine, in prefixes kept in the build tree.
+set(QX_WINE_ROOT "${CMAKE_BINARY_DIR}/wine")
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;--root;${QX_WINE_ROOT}")

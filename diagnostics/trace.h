@@ -1,0 +1,23 @@
+// The one trace call. A line is produced only while the registry switch
+// (HKLM "Software\Kestrowan", value "QXSTR" == "!Tracelog!", 64-bit view) is on;
+// it then goes to the logger and to the debugger channel as
+// "[T %08x] " + message (message cut at 4077 characters). Never fails.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+#if defined(__GNUC__)
+#define QX_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define QX_PRINTF_FORMAT(fmt, args)
+#endif
+
+void DebugTrace(const char* format, ...) QX_PRINTF_FORMAT(1, 2);
+bool IsTraceEnabled();
+
+// Test and tool hook: while a sink is installed every DebugTrace call is also
+// formatted and handed to it (whole line, prefix included), whatever the
+// switch says. What reaches the debugger channel and the logger is unchanged.
+using TraceSink = void (*)(const std::string& line, void* context);
+void SetTraceSink(TraceSink sink, void* context);

@@ -1,0 +1,3 @@
+#include "diagnostics/trace_switch.h"
+
+bool ReadTraceSwitch() { return false; }

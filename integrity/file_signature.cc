@@ -1,0 +1,135 @@
+#include "integrity/file_signature.h"
+
+#include <cryptopp/filters.h>
+#include <cryptopp/rsa.h>
+#include <cryptopp/sha.h>
+
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "bundle/attachment.h"
+#include "bundle/pe_layout.h"
+#include "diagnostics/trace.h"
+#include "integrity/builtin_keys.h"
+#include "util/hex.h"
+#include "util/platform.h"
+
+namespace {
+
+constexpr size_t kReadBuffer = 65536;
+constexpr uint32_t kMinHeaderRangeLength = 512;
+
+enum class Outcome { kValid, kRefused, kFailed };
+
+// Feeds `count` bytes from the file's current position to the filter.
+// Returns false when the file ends early.
+bool FeedFile(File& file, CryptoPP::BufferedTransformation& sink, std::vector<uint8_t>& buffer,
+              uint64_t count) {
+  while (count > 0) {
+    const size_t want = static_cast<size_t>(count < buffer.size() ? count : buffer.size());
+    const size_t got = file.Read(buffer.data(), want);
+    if (got == 0) return false;
+    sink.Put(buffer.data(), got);
+    count -= got;
+  }
+  return true;
+}
+
+// One verification attempt. Exceptions of the attempt (bad signature, short
+// PE read, library errors) come back as kFailed with their text in `error`.
+Outcome Attempt(const std::wstring& path, bool excludeHeaderRanges, std::string* error) {
+  uint32_t signedLength = 0;
+  std::vector<uint8_t> signature, buffer;
+  File file;
+  // Reading, parsing and decoding the record: any failure here (an allocation
+  // failure, say) is a plain refusal, never an exception for the caller.
+  try {
+    std::map<std::string, JsonValue> record = ReadSignatureRecord(path, &signedLength);
+    const std::string sign = record["sign"].AsString();
+    if (sign.empty()) return Outcome::kRefused;
+    if (!file.Open(path, FileAccess::kRead)) return Outcome::kRefused;
+    const size_t signatureLength = sign.size() / 2;
+    signature.resize(signatureLength);
+    buffer.resize(kReadBuffer);
+    HexToBytes(signature.data(), sign.c_str(), static_cast<int32_t>(signatureLength));
+  } catch (...) {
+    return Outcome::kRefused;
+  }
+
+  try {
+    CryptoPP::RSA::PublicKey key;
+    CryptoPP::StringSource keySource(kExeSigningPublicKeyDer, kExeSigningPublicKeyDerSize, true);
+    key.Load(keySource);
+    CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Verifier verifier(key);
+    CryptoPP::SignatureVerificationFilter filter(
+        verifier, nullptr, CryptoPP::SignatureVerificationFilter::THROW_EXCEPTION);
+
+    uint64_t remaining = signedLength;
+    if (excludeHeaderRanges) {
+      if (signedLength < kMinHeaderRangeLength) return Outcome::kRefused;
+      RangeList ranges;
+      if (!CollectVolatileHeaderRanges(file, &ranges) || ranges.size() < 2)
+        return Outcome::kRefused;
+      if (!file.Seek(0)) return Outcome::kRefused;
+      uint64_t pos = 0;
+      for (const HeaderRange& range : ranges) {
+        const uint64_t offset = range.first, length = range.second;
+        // Ranges must ascend and lie inside the signed data: a signed length
+        // inside the header area would leave nothing meaningful to verify.
+        if (offset < pos || offset + length > signedLength) return Outcome::kRefused;
+        if (!FeedFile(file, filter, buffer, offset - pos))
+          throw std::length_error("Unable to read PE file");
+        if (!file.Seek(static_cast<int64_t>(offset + length)))
+          throw std::length_error("Unable to read PE file");
+        pos = offset + length;
+      }
+      remaining = signedLength - pos;
+    }
+    // A file shorter than the signed length just ends the stream: the
+    // signature then fails to verify.
+    FeedFile(file, filter, buffer, remaining);
+    filter.Put(signature.data(), signature.size());
+    filter.MessageEnd();
+    return Outcome::kValid;
+  } catch (const std::exception& e) {
+    *error = e.what();
+    return Outcome::kFailed;
+  } catch (...) {
+    *error = "unknown error";
+    return Outcome::kFailed;
+  }
+}
+
+}  // namespace
+
+std::map<std::string, JsonValue> ReadSignatureRecord(const std::wstring& path,
+                                                     uint32_t* signedLength) {
+  std::string text = ReadSignedFileAttachment(path, "_SG2", signedLength, 0);
+  if (text.empty()) text = ReadSignedFileAttachment(path, "_SG2", signedLength, 1);
+  if (text.empty()) return {};
+  JsonValue value;
+  value.Parse(text);
+  return value.AsObject();
+}
+
+bool VerifyFileSignatureAttempt(const std::wstring& path, bool excludeHeaderRanges) {
+  std::string error;
+  return Attempt(path, excludeHeaderRanges, &error) == Outcome::kValid;
+}
+
+bool VerifyFileSignature(std::wstring path, bool excludeHeaderRanges) {
+  std::string error;
+  switch (Attempt(path, excludeHeaderRanges, &error)) {
+    case Outcome::kValid:
+      return true;
+    case Outcome::kRefused:
+      return false;
+    case Outcome::kFailed:
+      break;
+  }
+  if (!excludeHeaderRanges) return VerifyFileSignature(path, true);
+  DebugTrace("Signature not valid: %s\n", error.c_str());
+  return false;
+}

@@ -1,0 +1,20 @@
+#include <cstdlib>
+#include <string>
+
+#include "test_support_platform.h"
+#include "util/text_conv.h"
+
+const wchar_t kPathSep = L'/';
+
+std::wstring MakeTempDirectory() {
+  const char* base = std::getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/qxtest-XXXXXX";
+  if (!mkdtemp(&templ[0])) std::abort();
+  return MultiByteToWide(templ);
+}
+
+void RemoveTree(const std::wstring& path) {
+  std::string cmd = "rm -rf '" + WideToMultiByte(path) + "'";
+  if (std::system(cmd.c_str()) != 0) {
+  }
+}

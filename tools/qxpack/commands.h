@@ -1,0 +1,22 @@
+// Sub-commands of qxpack. Each takes the arguments after its name and returns
+// the process exit status (0: success or a valid verdict). Failures print one
+// line "qxpack: <reason>" on stderr.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using Args = std::vector<std::string>;
+
+int CmdKeygen(const Args& args);   // keygen DIR
+int CmdAttach(const Args& args);   // attach FILE TYPE DATAFILE
+int CmdSign(const Args& args);     // sign FILE --keys DIR
+int CmdStub(const Args& args);     // stub --stub S --setup P --type T --keys DIR -o OUT
+int CmdInspect(const Args& args);  // inspect FILE
+int CmdCert(const Args& args);     // cert --root K --key PUB --goal G --expires D -o OUT
+int CmdInner(const Args& args);    // inner -o OUT --keys DIR --script S [--chunk-size N] NAME=FILE...
+int CmdList(const Args& args);     // list BUNDLE [--goal G]
+int CmdExtract(const Args& args);  // extract BUNDLE NAME OUT
+
+// Prints "qxpack: <message>" on stderr and returns 1.
+int Fail(const std::string& message);

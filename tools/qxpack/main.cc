@@ -1,0 +1,59 @@
+// qxpack: the release engineer's tool for keys, inner bundles, attachment
+// chains, signatures and finished installers.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "bundle/progress_sink.h"
+#include "tools/qxpack/commands.h"
+
+// The packer shows no progress.
+void ReportProgress(int32_t, int32_t) {}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "qxpack: %s\n", message.c_str());
+  return 1;
+}
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(const Args&);
+  const char* usage;
+};
+
+const Command kCommands[] = {
+    {"keygen", CmdKeygen, "keygen DIR"},
+    {"attach", CmdAttach, "attach FILE TYPE DATAFILE"},
+    {"sign", CmdSign, "sign FILE --keys DIR"},
+    {"stub", CmdStub, "stub --stub STUB.exe --setup SETUP.exe --type TEXT --keys DIR -o OUT.exe"},
+    {"inspect", CmdInspect, "inspect FILE"},
+    {"cert", CmdCert, "cert --root ROOT.key.der --key PUB.der --goal GOAL --expires YYYY-MM-DD -o CERT"},
+    {"inner", CmdInner, "inner -o OUT --keys DIR --script SCRIPT [--chunk-size BYTES] NAME=FILE..."},
+    {"list", CmdList, "list BUNDLE [--goal GOAL]"},
+    {"extract", CmdExtract, "extract BUNDLE NAME OUT"},
+};
+
+int Usage() {
+  std::fprintf(stderr, "usage: qxpack COMMAND ARGS...\n");
+  for (const Command& c : kCommands) std::fprintf(stderr, "  qxpack %s\n", c.usage);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  for (const Command& c : kCommands) {
+    if (std::strcmp(argv[1], c.name) == 0) {
+      Args args(argv + 2, argv + argc);
+      try {
+        return c.run(args);
+      } catch (const std::exception& e) {
+        return Fail(std::string(c.name) + ": " + e.what());
+      }
+    }
+  }
+  return Usage();
+}

@@ -1,0 +1,157 @@
+// Win32 side of the platform layer, for the product. Only functions that
+// Windows XP SP3 exports are called directly.
+#include "util/platform.h"
+
+#include <windows.h>
+
+#include <utility>
+
+namespace {
+HANDLE H(intptr_t v) { return reinterpret_cast<HANDLE>(v); }
+}  // namespace
+
+File::~File() { Close(); }
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kInvalid);
+  }
+  return *this;
+}
+
+bool File::Open(const std::wstring& path, FileAccess access) {
+  Close();
+  DWORD desired = GENERIC_READ, share = 0, disposition = OPEN_EXISTING;
+  switch (access) {
+    case FileAccess::kRead:
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      break;
+    case FileAccess::kReadDenyWrite:
+      // Readers only: nobody may change or delete what we validated while it is open.
+      share = FILE_SHARE_READ;
+      break;
+    case FileAccess::kCreate:
+      desired = GENERIC_WRITE;
+      share = FILE_SHARE_READ;
+      disposition = CREATE_ALWAYS;
+      break;
+  }
+  HANDLE h = CreateFileW(path.c_str(), desired, share, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool File::IsOpen() const { return handle_ != kInvalid; }
+
+void File::Close() {
+  if (handle_ != kInvalid) CloseHandle(H(std::exchange(handle_, kInvalid)));
+}
+
+size_t File::Read(void* buffer, size_t n) {
+  if (!IsOpen()) return 0;
+  size_t done = 0;
+  while (done < n) {
+    DWORD want = static_cast<DWORD>(n - done > 0x40000000 ? 0x40000000 : n - done);
+    DWORD got = 0;
+    if (!ReadFile(H(handle_), static_cast<char*>(buffer) + done, want, &got, nullptr) || got == 0)
+      break;
+    done += got;
+  }
+  return done;
+}
+
+bool File::Write(const void* buffer, size_t n) {
+  if (!IsOpen()) return false;
+  size_t done = 0;
+  while (done < n) {
+    DWORD want = static_cast<DWORD>(n - done > 0x40000000 ? 0x40000000 : n - done);
+    DWORD put = 0;
+    if (!WriteFile(H(handle_), static_cast<const char*>(buffer) + done, want, &put, nullptr) ||
+        put == 0)
+      return false;
+    done += put;
+  }
+  return true;
+}
+
+bool File::Seek(int64_t offset) {
+  if (!IsOpen() || offset < 0) return false;
+  LARGE_INTEGER li;
+  li.QuadPart = offset;
+  return SetFilePointerEx(H(handle_), li, nullptr, FILE_BEGIN) != 0;
+}
+
+bool File::SeekToEnd() {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  return IsOpen() && SetFilePointerEx(H(handle_), zero, nullptr, FILE_END) != 0;
+}
+
+int64_t File::Tell() const {
+  if (!IsOpen()) return -1;
+  LARGE_INTEGER zero, pos;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(H(handle_), zero, &pos, FILE_CURRENT)) return -1;
+  return pos.QuadPart;
+}
+
+int64_t File::Size() const {
+  LARGE_INTEGER size;
+  if (!IsOpen() || !GetFileSizeEx(H(handle_), &size)) return -1;
+  return size.QuadPart;
+}
+
+MappedFile::~MappedFile() { Unmap(); }
+MappedFile::MappedFile(MappedFile&& o) noexcept
+    : data_(std::exchange(o.data_, nullptr)), size_(std::exchange(o.size_, 0)),
+      mapping_(std::exchange(o.mapping_, 0)), mapped_(std::exchange(o.mapped_, false)) {}
+MappedFile& MappedFile::operator=(MappedFile&& o) noexcept {
+  if (this != &o) {
+    Unmap();
+    data_ = std::exchange(o.data_, nullptr);
+    size_ = std::exchange(o.size_, 0);
+    mapping_ = std::exchange(o.mapping_, 0);
+    mapped_ = std::exchange(o.mapped_, false);
+  }
+  return *this;
+}
+
+bool MappedFile::Map(const File& file) {
+  Unmap();
+  int64_t size = file.Size();
+  if (size < 0 || static_cast<uint64_t>(size) > 0xFFFFFFFFull) return false;
+  if (size == 0) {  // a zero-length file cannot be mapped, but its view is simply empty
+    mapped_ = true;
+    return true;
+  }
+  HANDLE mapping = CreateFileMappingW(H(file.native()), nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (!mapping) return false;
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  if (!view) {
+    CloseHandle(mapping);
+    return false;
+  }
+  mapping_ = reinterpret_cast<intptr_t>(mapping);
+  data_ = static_cast<const uint8_t*>(view);
+  size_ = static_cast<uint64_t>(size);
+  mapped_ = true;
+  return true;
+}
+
+void MappedFile::Unmap() {
+  if (data_) UnmapViewOfFile(data_);
+  if (mapping_) CloseHandle(H(mapping_));
+  data_ = nullptr;
+  mapping_ = 0;
+  size_ = 0;
+  mapped_ = false;
+}
+
+bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+uint32_t PlatformTickCount() { return GetTickCount(); }
+uint32_t PlatformThreadId() { return GetCurrentThreadId(); }
+void PlatformDebugOutput(const char* text) { OutputDebugStringA(text); }
