@@ -1,8 +1,14 @@
 enable_language(RC)
+# Which mingw architecture this build is for (i686: the product; x86_64: tests under 64-bit Wine).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(QX_MINGW_ARCH x86_64)
+else()
+  set(QX_MINGW_ARCH i686)
+endif()
 # Product build (i686-w64-mingw32, win32 threads): Crypto++ built from Debian's
 # source by scripts/build-cryptopp-mingw.sh, zlib from libz-mingw-w64-dev,
 # GoogleTest compiled from /usr/src/googletest.
-set(QX_CRYPTOPP_DIR "${CMAKE_SOURCE_DIR}/.cache/cryptopp-mingw" CACHE PATH
+set(QX_CRYPTOPP_DIR "${CMAKE_SOURCE_DIR}/.cache/cryptopp-mingw-${QX_MINGW_ARCH}" CACHE PATH
     "Crypto++ built for mingw (include/cryptopp, lib/libcryptopp.a)")
 if(NOT EXISTS "${QX_CRYPTOPP_DIR}/lib/libcryptopp.a")
   message(FATAL_ERROR "Crypto++ for mingw missing in ${QX_CRYPTOPP_DIR}; "
@@ -24,9 +30,19 @@ add_compile_options(-D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DUNICODE -D_UNICODE)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 set(QX_GTEST_SRC "/usr/src/googletest/googletest")
+# The win32-threads compiler has no std::mutex, so GoogleTest is built
+# single-threaded. Its death tests need its threading types on Windows, so a
+# patched copy of its port header (in the build tree) turns them off.
+set(QX_GTEST_INC "${CMAKE_BINARY_DIR}/gtest-include")
+file(COPY "${QX_GTEST_SRC}/include/gtest" DESTINATION "${QX_GTEST_INC}")
+file(READ "${QX_GTEST_SRC}/include/gtest/internal/gtest-port.h" QX_GTEST_PORT)
+string(REPLACE "(GTEST_OS_WINDOWS_DESKTOP && _MSC_VER) || GTEST_OS_WINDOWS_MINGW ||"
+               "(GTEST_OS_WINDOWS_DESKTOP && _MSC_VER) ||" QX_GTEST_PORT "${QX_GTEST_PORT}")
+file(WRITE "${QX_GTEST_INC}/gtest/internal/gtest-port.h" "${QX_GTEST_PORT}")
 add_library(qx_gtest STATIC "${QX_GTEST_SRC}/src/gtest-all.cc")
-target_include_directories(qx_gtest SYSTEM PUBLIC "${QX_GTEST_SRC}/include" PRIVATE "${QX_GTEST_SRC}")
+target_include_directories(qx_gtest SYSTEM PUBLIC "${QX_GTEST_INC}" PRIVATE "${QX_GTEST_SRC}")
 target_compile_options(qx_gtest PRIVATE -w)
+target_compile_definitions(qx_gtest PUBLIC GTEST_IS_THREADSAFE=0 GTEST_HAS_PTHREAD=0)
 add_library(GTest::gtest ALIAS qx_gtest)
 add_library(qx_gtest_main STATIC "${QX_GTEST_SRC}/src/gtest_main.cc")
 target_link_libraries(qx_gtest_main PUBLIC qx_gtest)
@@ -34,4 +50,12 @@ add_library(GTest::gtest_main ALIAS qx_gtest_main)
 
 # Tests of the Windows target run under Wine, in prefixes kept in the build tree.
 set(QX_WINE_ROOT "${CMAKE_BINARY_DIR}/wine")
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;--root;${QX_WINE_ROOT}")
+if(QX_MINGW_ARCH STREQUAL "x86_64")
+  set(QX_WINE_ARCH win64)
+else()
+  set(QX_WINE_ARCH win32)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;--root;${QX_WINE_ROOT};--arch;${QX_WINE_ARCH}")
+# wine-run.sh exits 77 when this machine cannot run 32-bit programs at all.
+set(QX_SKIP_RETURN_CODE 77)

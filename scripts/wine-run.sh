@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a project prefix, creating the prefix on
 # first use. Usage: wine-run.sh [--root DIR] [--arch win32|win64] PROGRAM [ARGS...]
-# The exit code is the Windows program's. WINEDEBUG defaults to -all.
+# The exit code is the Windows program's; 77 means "cannot run here" (a win32
+# prefix needs the kernel's 32-bit emulation, which some machines switch off).
+# WINEDEBUG defaults to -all.
 set -uo pipefail
 root=${QX_WINE_ROOT:-$(cd "$(dirname "$0")/.." && pwd)/build/wine}
 arch=${QX_WINEARCH:-win32}
@@ -12,20 +14,28 @@ while [[ $# -gt 0 ]]; do
     *) break ;;
   esac
 done
+mkdir -p "$root"
+root=$(cd "$root" && pwd)
+if [[ "$arch" == win64 ]]; then
+  loader=/usr/lib/wine/wine64
+else
+  loader=/usr/lib/wine/wine
+  if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    echo "wine-run: this machine cannot execute 32-bit programs (kernel ia32 emulation off); skipped" >&2
+    exit 77
+  fi
+fi
 export WINEPREFIX=${QX_WINEPREFIX:-$root/prefix-$arch}
 export WINEARCH=$arch
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
   if [[ ! -f "$WINEPREFIX/.qx-ready" ]]; then
     rm -rf "$WINEPREFIX"
-    WINEDEBUG=-all wineboot -i >/dev/null 2>&1
-    wineserver -w
+    WINEDEBUG=-all "$loader" wineboot -i >/dev/null 2>&1
+    WINEDEBUG=-all wineserver -w
     touch "$WINEPREFIX/.qx-ready"
   fi
 ) 9>"$WINEPREFIX.lock"
-prog=$1; shift
-if [[ "$arch" == win64 ]]; then exec wine64 "$prog" "$@" 2> >(grep -v '^[0-9a-f]*:fixme' >&2); fi
-exec wine "$prog" "$@"
+exec "$loader" "$@"

@@ -1,0 +1,446 @@
+#include "diagnostics/json/json_value.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <utility>
+#include <variant>
+
+// The variant's alternatives are listed in JsonType order, so a node's type
+// number is also the index of its payload alternative.
+struct JsonValue::Payload {
+  std::variant<std::string, int64_t, double, ObjectMap, ArrayList, bool> v;
+
+  template <JsonType T, typename V>
+  static void Put(JsonValue* node, V&& value) {
+    constexpr size_t kIndex = static_cast<size_t>(T);
+    if (node->type_ == T && node->payload_) {
+      std::get<kIndex>(node->payload_->v) = std::forward<V>(value);
+      return;
+    }
+    node->payload_.reset();
+    node->type_ = JsonType::Null;
+    node->payload_.reset(new Payload{decltype(v)(std::in_place_index<kIndex>, std::forward<V>(value))});
+    node->type_ = T;
+  }
+};
+
+namespace {
+
+constexpr int kEof = std::char_traits<char>::eof();
+
+// Every report is one line on standard output, flushed at once so that it is
+// not lost if the process ends abruptly.
+void Say(const char* text) { std::cout << text << std::endl; }
+
+void SayWithChar(const char* before, int ch, const char* after) {
+  std::cout << before;
+  std::cout.put(static_cast<char>(ch));
+  std::cout << after << std::endl;
+}
+
+bool IsSpace(int ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
+
+int NextNonSpace(std::istream& in) {
+  int ch = in.get();
+  while (IsSpace(ch)) ch = in.get();
+  return ch;
+}
+
+// Consumes up to the next ',' (true: another member/element follows) or the
+// closing character / end of input (false). Whatever lies between is junk
+// left behind a value and is dropped without a report.
+bool SkipToSeparator(std::istream& in, int closing) {
+  for (;;) {
+    const int ch = in.get();
+    if (ch == ',') return true;
+    if (ch == closing || ch == kEof) return false;
+  }
+}
+
+enum class Literal { kMatched, kMismatch, kEnded };
+
+// Compares the next characters with `rest`; the first differing character is
+// consumed.
+Literal MatchLiteral(std::istream& in, const char* rest) {
+  for (; *rest != '\0'; ++rest) {
+    const int ch = in.get();
+    if (ch == kEof) return Literal::kEnded;
+    if (ch != static_cast<unsigned char>(*rest)) return Literal::kMismatch;
+  }
+  return Literal::kMatched;
+}
+
+int HexDigit(int ch) {
+  if (ch >= '0' && ch <= '9') return ch - '0';
+  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+  return -1;
+}
+
+// Surrogate halves arrive one escape at a time and are encoded as they come.
+void AppendUtf8(unsigned code, std::string* out) {
+  if (code < 0x80) {
+    out->push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// Reads the rest of a string after its opening quote. `out` is set only when
+// the closing quote is reached; an unterminated string yields false.
+bool ReadString(std::istream& in, std::string* out) {
+  std::string text;
+  for (;;) {
+    const int b = in.get();
+    if (b == kEof) return false;
+    if (b >= 0x80) {
+      text.push_back(static_cast<char>(b));  // UTF-8 passes through unchecked
+      continue;
+    }
+    if (b == '"') {
+      *out = std::move(text);
+      return true;
+    }
+    if (b != '\\') {
+      text.push_back(static_cast<char>(b));
+      continue;
+    }
+    const int e = in.get();
+    switch (e) {
+      case kEof:
+        return false;
+      case '"':
+      case '\\':
+      case '/':
+        text.push_back(static_cast<char>(e));
+        break;
+      case 'b': text.push_back('\b'); break;
+      case 'f': text.push_back('\f'); break;
+      case 'n': text.push_back('\n'); break;
+      case 'r': text.push_back('\r'); break;
+      case 't': text.push_back('\t'); break;
+      case 'u': {
+        // Exactly four characters belong to the escape, whatever they are.
+        unsigned code = 0;
+        bool valid = true;
+        for (int i = 0; i < 4; ++i) {
+          const int h = in.get();
+          if (h == kEof) return false;
+          const int digit = HexDigit(h);
+          if (digit < 0) {
+            Say("Invalid \\u character, skipping it.");
+            valid = false;
+          } else {
+            code = code * 16 + static_cast<unsigned>(digit);
+          }
+        }
+        if (valid) AppendUtf8(code, &text);
+        break;
+      }
+      default:
+        break;  // unknown escape: backslash and letter both dropped
+    }
+  }
+}
+
+// Decimal signed 64-bit; empty, a lone sign or out of range gives 0.
+int64_t TextToInteger(const std::string& text) {
+  size_t pos = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) pos = 1;
+  if (pos == text.size()) return 0;
+  const uint64_t limit = negative ? (uint64_t{1} << 63) : (uint64_t{1} << 63) - 1;
+  uint64_t magnitude = 0;
+  for (; pos < text.size(); ++pos) {
+    const uint64_t digit = static_cast<uint64_t>(text[pos] - '0');
+    if (magnitude > (limit - digit) / 10) return 0;
+    magnitude = magnitude * 10 + digit;
+  }
+  if (!negative) return static_cast<int64_t>(magnitude);
+  // -(2^63) has no positive counterpart; negate in unsigned arithmetic.
+  return static_cast<int64_t>(~magnitude + 1);
+}
+
+// The text holds only a sign, digits, one '.', one exponent letter and its
+// sign; a text that does not convert as a whole (such as "1.5e") or whose
+// value is beyond the double range gives 0.
+double TextToFloat(const std::string& text) {
+  if (text.empty()) return 0.0;
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  const double value = std::strtod(begin, &end);
+  if (end != begin + text.size() || !std::isfinite(value)) return 0.0;
+  return value;
+}
+
+const JsonValue::ObjectMap& EmptyObject() {
+  static const JsonValue::ObjectMap empty;
+  return empty;
+}
+
+const JsonValue::ArrayList& EmptyArray() {
+  static const JsonValue::ArrayList empty;
+  return empty;
+}
+
+const std::string& EmptyString() {
+  static const std::string empty;
+  return empty;
+}
+
+}  // namespace
+
+JsonValue::JsonValue() : type_(JsonType::Null) {}
+
+JsonValue::~JsonValue() = default;
+
+JsonValue::JsonValue(const JsonValue& other)
+    : type_(other.type_),
+      payload_(other.payload_ ? new Payload(*other.payload_) : nullptr) {}
+
+JsonValue::JsonValue(JsonValue&& other) noexcept
+    : type_(other.type_), payload_(std::move(other.payload_)) {
+  other.type_ = JsonType::Null;
+}
+
+JsonValue& JsonValue::operator=(const JsonValue& other) {
+  if (this != &other) {
+    JsonValue copy(other);  // other may live inside this node's payload
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
+  if (this != &other) {
+    // Detach first: `other` may be a member of the payload about to be freed.
+    const JsonType type = other.type_;
+    std::unique_ptr<Payload> payload = std::move(other.payload_);
+    other.type_ = JsonType::Null;
+    type_ = type;
+    payload_.swap(payload);
+  }
+  return *this;
+}
+
+void JsonValue::Parse(const std::string& text) {
+  std::istringstream in(text);
+  ParseStream(in);
+}
+
+void JsonValue::ParseStream(std::istream& in) { ParseAt(in, 0); }
+
+void JsonValue::SetString(std::string value) {
+  Payload::Put<JsonType::String>(this, std::move(value));
+}
+void JsonValue::SetInteger(int64_t value) { Payload::Put<JsonType::Integer>(this, value); }
+void JsonValue::SetFloat(double value) { Payload::Put<JsonType::Float>(this, value); }
+void JsonValue::SetBoolean(bool value) { Payload::Put<JsonType::Boolean>(this, value); }
+void JsonValue::SetObject(ObjectMap value) {
+  Payload::Put<JsonType::Object>(this, std::move(value));
+}
+void JsonValue::SetArray(ArrayList value) {
+  Payload::Put<JsonType::Array>(this, std::move(value));
+}
+
+void JsonValue::SetNull() {
+  payload_.reset();
+  type_ = JsonType::Null;
+}
+
+const JsonValue::ObjectMap& JsonValue::AsObject() const {
+  return type_ == JsonType::Object ? std::get<ObjectMap>(payload_->v) : EmptyObject();
+}
+
+const JsonValue::ArrayList& JsonValue::AsArray() const {
+  return type_ == JsonType::Array ? std::get<ArrayList>(payload_->v) : EmptyArray();
+}
+
+int64_t JsonValue::AsInteger() const {
+  return type_ == JsonType::Integer ? std::get<int64_t>(payload_->v) : 0;
+}
+
+double JsonValue::AsFloat() const {
+  return type_ == JsonType::Float ? std::get<double>(payload_->v) : 0.0;
+}
+
+bool JsonValue::AsBoolean() const {
+  return type_ == JsonType::Boolean ? std::get<bool>(payload_->v) : false;
+}
+
+const std::string& JsonValue::AsString() const {
+  return type_ == JsonType::String ? std::get<std::string>(payload_->v) : EmptyString();
+}
+
+// Kept small on purpose: it recurses once per nesting level, so the string
+// and number work lives in helpers that are not on the recursive path.
+void JsonValue::ParseAt(std::istream& in, int depth) {
+  if (depth >= kMaxNesting) {
+    Say("json nesting too deep, skipping value");
+    return;
+  }
+
+  // Two zero-free bytes must open every value; this turns away UTF-16 and
+  // UTF-32 text before anything is read from it.
+  const int first = in.get();
+  if (first == kEof) return;
+  const int second = in.peek();
+  in.unget();
+  if (first == 0 || second == 0) {
+    Say("File is not in UTF-8, not parsing.");
+    return;
+  }
+  if (second == kEof) return;
+
+  for (;;) {
+    const int ch = in.get();
+    switch (ch) {
+      case kEof:
+        return;
+      case '"': {
+        SetString(std::string());
+        std::string text;
+        if (ReadString(in, &text)) SetString(std::move(text));
+        return;
+      }
+      case '{':
+        SetObject();
+        ReadObjectMembers(in, depth);
+        return;
+      case '[':
+        SetArray();
+        ReadArrayElements(in, depth);
+        return;
+      case 'n':
+        switch (MatchLiteral(in, "ull")) {
+          case Literal::kMatched:
+            SetNull();
+            return;
+          case Literal::kEnded:
+            Say("json input ends incorrectly");
+            return;
+          case Literal::kMismatch:
+            Say("invalid characters found");
+            break;
+        }
+        break;
+      case 't':
+        // A broken true/false is dropped silently, unlike null.
+        if (MatchLiteral(in, "rue") == Literal::kMatched) {
+          SetBoolean(true);
+          return;
+        }
+        break;
+      case 'f':
+        if (MatchLiteral(in, "alse") == Literal::kMatched) {
+          SetBoolean(false);
+          return;
+        }
+        break;
+      case '-':
+      case '0': case '1': case '2': case '3': case '4':
+      case '5': case '6': case '7': case '8': case '9':
+        in.unget();
+        ReadNumber(in);
+        return;
+      case ' ':
+      case '\t':
+      case '\n':
+      case '\r':
+        break;
+      default:
+        SayWithChar("Invalid character found: '", ch, "'");
+        break;
+    }
+  }
+}
+
+void JsonValue::ReadObjectMembers(std::istream& in, int depth) {
+  ObjectMap& members = std::get<ObjectMap>(payload_->v);
+  for (;;) {
+    int ch = NextNonSpace(in);
+    if (ch == kEof || ch == '}') return;
+    if (ch != '"') {
+      SayWithChar("Expected '\"', got '", ch, "', ignoring it.");
+      continue;
+    }
+    std::string key;
+    if (!ReadString(in, &key)) return;  // input ended inside the key
+    ch = NextNonSpace(in);
+    if (ch == kEof) return;
+    if (ch != ':') continue;  // no colon: the key is dropped
+    ch = NextNonSpace(in);
+    if (ch != kEof) in.unget();
+    // A repeated key reads into the existing member, so the last one wins.
+    members[key].ParseAt(in, depth + 1);
+    if (!SkipToSeparator(in, '}')) return;
+  }
+}
+
+void JsonValue::ReadArrayElements(std::istream& in, int depth) {
+  ArrayList& elements = std::get<ArrayList>(payload_->v);
+  for (;;) {
+    const int ch = NextNonSpace(in);
+    if (ch == kEof || ch == ']') return;
+    in.unget();
+    elements.emplace_back();
+    JsonValue& element = elements.back();
+    element.type_ = JsonType::None;
+    element.ParseAt(in, depth + 1);
+    if (element.type_ == JsonType::None) elements.pop_back();
+    if (!SkipToSeparator(in, ']')) return;
+  }
+}
+
+void JsonValue::ReadNumber(std::istream& in) {
+  std::string text;
+  bool fraction = false;
+  bool exponent = false;
+  const int first = in.get();
+  if (first == '0' && in.peek() == '0') {
+    // Leading zeros: the number ends after the first one, as 0.
+  } else {
+    in.unget();
+    for (;;) {
+      const int ch = in.get();
+      if (ch == kEof) break;
+      if (ch == '-') {
+        if (text.empty()) {
+          text.push_back('-');
+        } else {
+          SayWithChar("Expected a digit, '.', 'e' or 'E', got '", ch,
+                      "' instead, ignoring it.");
+        }
+      } else if (ch >= '0' && ch <= '9') {
+        text.push_back(static_cast<char>(ch));
+      } else if (ch == '.') {
+        if (!fraction && !exponent) {
+          text.push_back('.');
+          fraction = true;
+        }
+      } else if (ch == 'e' || ch == 'E') {
+        if (!exponent) {
+          text.push_back(static_cast<char>(ch));
+          exponent = true;
+          const int sign = in.peek();
+          if (sign == '+' || sign == '-') text.push_back(static_cast<char>(in.get()));
+        }
+      } else {
+        in.unget();
+        break;
+      }
+    }
+  }
+  if (fraction || exponent) {
+    SetFloat(TextToFloat(text));
+  } else {
+    SetInteger(TextToInteger(text));
+  }
+}

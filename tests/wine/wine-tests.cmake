@@ -1,0 +1,22 @@
+# Tests of the Windows build that run whole programs under Wine (or, for the
+# product image, only inspect it).
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+add_executable(trace_probe "${CMAKE_CURRENT_LIST_DIR}/trace_probe.cc")
+target_link_libraries(trace_probe PRIVATE qxcore)
+
+if(QX_MINGW_ARCH STREQUAL "i686")
+  add_test(NAME stub_image
+           COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_LIST_DIR}/check_stub_image.py"
+                   $<TARGET_FILE:Stub> i686-w64-mingw32-objdump)
+endif()
+
+set(QX_QXPACK "" CACHE FILEPATH "Host-built qxpack used by the Wine tests")
+add_test(NAME wine_programs
+         COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_LIST_DIR}/wine_tests.py"
+                 --wine-run "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh"
+                 --root "${QX_WINE_ROOT}" --arch ${QX_WINE_ARCH}
+                 --stub $<TARGET_FILE:Stub> --probe $<TARGET_FILE:trace_probe>
+                 --qxpack "${QX_QXPACK}" --keys "${QX_KEYS_DIR}"
+                 --work "${CMAKE_CURRENT_BINARY_DIR}/wine-work")
+set_tests_properties(wine_programs PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE} TIMEOUT 1200)
