@@ -21,10 +21,3 @@ bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& data) 
   }
   return true;
 }
-
-bool AppendFileBytes(const std::wstring& path, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> all;
-  if (!ReadFileBytes(path, &all)) return false;
-  all.insert(all.end(), data.begin(), data.end());
-  return WriteFileBytes(path, all);
-}

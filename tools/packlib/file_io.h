@@ -7,4 +7,3 @@
 
 bool ReadFileBytes(const std::wstring& path, std::vector<uint8_t>* out);
 bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& data);
-bool AppendFileBytes(const std::wstring& path, const std::vector<uint8_t>& data);

@@ -1,0 +1,69 @@
+// The attachment chain format: data followed by a 28-byte trailer (MD5 of the
+// plain data, size, 4-character type, magic "ABD2"), read backwards from the
+// chain end. Stored data bytes are the plain bytes XOR kAttachmentMask.
+// Everything here only reads; writers live with the packer.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "util/platform.h"
+
+constexpr size_t kTrailerSize = 28;
+constexpr size_t kDigestSize = 16;
+constexpr size_t kTypeSize = 4;
+constexpr uint32_t kAttachmentMagic = 0x32444241;  // "ABD2" little-endian
+constexpr uint8_t kAttachmentMask = 0xA7;
+
+// Trailer field offsets.
+constexpr size_t kTrailerSizeField = 16;
+constexpr size_t kTrailerTypeField = 20;
+constexpr size_t kTrailerMagicField = 24;
+static_assert(kTrailerMagicField + 4 == kTrailerSize, "trailer layout");
+
+struct AttachmentInfo {
+  std::string type;                      // exactly 4 bytes, as stored
+  uint32_t size = 0;                     // data length
+  int64_t dataOffset = 0;                // file offset of the data; negative when the size lies
+  int64_t trailerOffset = 0;             // file offset of the trailer
+  std::array<uint8_t, kDigestSize> digest{};
+};
+
+// Steps through the trailers of a chain, nearest to the chain end first.
+// Seeks before every read, so the caller may use the file in between.
+class ChainWalker {
+ public:
+  enum class Step {
+    kTrailer,   // `info` holds the next trailer
+    kEnd,       // a trailer without the magic, or the next position is below 0
+    kReadFail,  // a trailer could not be read whole
+  };
+  ChainWalker(File& container, int64_t chainEnd)
+      : file_(container), next_(chainEnd - static_cast<int64_t>(kTrailerSize)) {}
+  Step Next(AttachmentInfo* info);
+
+ private:
+  File& file_;
+  int64_t next_;  // position of the next trailer
+};
+
+// Every trailer of the chain that ends at `chainEnd`, nearest to the end
+// first; stops silently at the first unreadable or magic-less trailer.
+std::vector<AttachmentInfo> ListAttachments(File& container, int64_t chainEnd);
+
+enum class DataResult { kOk, kInvalidPosition, kReadFail, kSinkFail, kDigestMismatch };
+
+// Reads the attachment's data in chunks of `chunkSize` bytes, unmasks each
+// chunk, hashes it and hands it to `sink` (false from the sink stops with
+// kSinkFail). `beforeChunk`, when set, is called with the bytes still
+// remaining before each chunk is read.
+DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, size_t chunkSize,
+                                const std::function<bool(const uint8_t*, size_t)>& sink,
+                                const std::function<void(uint64_t)>& beforeChunk = nullptr);
+
+// True when the stored data unmasks to bytes whose MD5 equals the trailer's digest.
+bool AttachmentDigestMatches(File& container, const AttachmentInfo& info);

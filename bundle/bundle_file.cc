@@ -1,0 +1,389 @@
+#include "bundle/bundle_file.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include <cryptopp/sha.h>
+
+#include "diagnostics/trace.h"
+#include "integrity/builtin_keys.h"
+#include "integrity/pss_verifier.h"
+#include "util/byte_reader.h"
+
+namespace {
+const uint8_t kMagic[12] = {'Q', 'X', 'B', 'U', 'N', 'D', 'L', 'E', '!', 0x0D, 0x0A, 0x00};
+constexpr uint8_t kVersion = 1;
+// Passing over chunk data needs no more than this at a time.
+constexpr size_t kDiscardPiece = 64 * 1024;
+}  // namespace
+
+BundleFile::BundleFile() : sha1_(std::make_unique<CryptoPP::SHA1>()) {
+  SetKey(kBundleKeyTable, kBundleKeyTableSize);
+}
+
+BundleFile::~BundleFile() { Close(); }
+
+void BundleFile::SetKey(const uint8_t* key, size_t length) { descrambler_.SetKey(key, length); }
+
+void BundleFile::Reset() {
+  handles_.clear();
+  index_.clear();
+  file_.Close();
+  open_ = false;
+  read_limit_ = -1;
+}
+
+bool BundleFile::Open(const std::wstring& path, bool skip_validation) {
+  if (open_) Close();
+  Reset();
+  descrambler_.Reset();
+
+  if (!file_.Open(path, FileAccess::kReadDenyWrite)) {
+    DebugTrace("Couldn't open file %ls!\n", path.c_str());
+    return false;
+  }
+  uint8_t header[kHeaderSize];
+  if (file_.Read(header, sizeof header) != sizeof header ||
+      std::memcmp(header, kMagic, sizeof kMagic) != 0 || header[12] != kVersion) {
+    file_.Close();
+    return false;
+  }
+  for (int i = 0; i < 3; ++i) header_values_[i] = ByteReader::LoadU32(header + 13 + 4 * i);
+
+  sha1_->Restart();
+  if (!skip_validation && !ValidateBundleSignature()) {
+    DebugTrace("%s", "Invalid SHA1 encountered!\n");
+    Reset();
+    return false;
+  }
+  open_ = true;
+  path_ = path;
+  Rewind();
+  return true;
+}
+
+bool BundleFile::Close() {
+  if (!open_) return false;
+  while (!handles_.empty()) CloseRecord(handles_.back().get());
+  Reset();
+  return true;
+}
+
+bool BundleFile::Rewind() {
+  if (!open_ || !file_.Seek(kHeaderSize)) return false;
+  descrambler_.Reset();
+  return true;
+}
+
+size_t BundleFile::ReadDescrambled(void* destination, size_t element_size, size_t count,
+                                   bool verify, bool skip) {
+  if (element_size == 0 || count == 0 || count > SIZE_MAX / element_size) return 0;
+  size_t want = element_size * count;
+  const int64_t at = file_.Tell();
+  if (at < 0) return 0;
+  if (read_limit_ >= 0) {
+    const uint64_t room = at < read_limit_ ? static_cast<uint64_t>(read_limit_ - at) : 0;
+    if (want > room) want = static_cast<size_t>(room);
+  }
+  uint8_t* bytes = static_cast<uint8_t*>(destination);
+  const size_t got = want ? file_.Read(bytes, want) : 0;
+  if (verify && verifier_) verifier_->Put(bytes, got);
+  if (skip) {
+    descrambler_.Skip(bytes, got);
+  } else {
+    descrambler_.Apply(bytes, got, static_cast<uint64_t>(at));
+    if (verify) sha1_->Update(bytes, got);
+  }
+  return got / element_size;
+}
+
+bool BundleFile::ReadU32(uint32_t* value) {
+  uint8_t b[4];
+  if (ReadDescrambled(b, 4, 1, false, false) != 1) return false;
+  *value = ByteReader::LoadU32(b);
+  return true;
+}
+
+bool BundleFile::Discard(uint64_t n) {
+  uint8_t piece[4096];
+  while (n > 0) {
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(n, sizeof piece));
+    if (ReadDescrambled(piece, 1, step, false, true) != step) return false;
+    n -= step;
+  }
+  return true;
+}
+
+bool BundleFile::ReadNextName(std::string* name) {
+  if (!open_) return false;
+  uint32_t length = 0;
+  if (!ReadU32(&length) || length == 0 || length > kMaxNameLength) {
+    Rewind();
+    return false;
+  }
+  char buffer[kMaxNameLength + 1] = {};
+  if (ReadDescrambled(buffer, 1, length, false, false) != length) return false;
+  name->assign(buffer);  // a name ends at its first NUL byte
+  return true;
+}
+
+bool BundleFile::SkipRecord() {
+  if (!open_) return false;
+  uint32_t count = 0;
+  if (!ReadU32(&count)) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t stored = 0, plain = 0;
+    if (!ReadU32(&stored) || !ReadU32(&plain) || !Discard(stored)) return false;
+  }
+  return true;
+}
+
+bool BundleFile::IsOurHandle(const RecordHandle* handle) const {
+  if (!handle) return false;
+  for (const auto& h : handles_)
+    if (h.get() == handle) return true;
+  return false;
+}
+
+RecordHandle* BundleFile::FindRecord(const std::string& name) {
+  if (!open_ || name.empty() || handles_.size() >= kMaxOpenHandles) return nullptr;
+  auto handle = std::make_unique<RecordHandle>();
+  handle->saved_offset_ = file_.Tell();
+  handle->saved_state_ = descrambler_.state();
+
+  const RecordIndexEntry* indexed = nullptr;
+  for (const auto& entry : index_) {
+    if (entry.name == name) {
+      indexed = &entry;
+      break;
+    }
+  }
+  if (indexed) {
+    handle->chunks_ = indexed->chunks;
+    handle->plain_size_ = indexed->plain_size;
+  } else {
+    Rewind();
+    std::string current;
+    bool found = false;
+    while (ReadNextName(&current)) {
+      if (current == name) {
+        found = true;
+        break;
+      }
+      if (!SkipRecord()) break;
+    }
+    if (!found) {
+      Rewind();
+      return nullptr;
+    }
+    uint32_t count = 0;
+    ReadU32(&count);
+    for (uint32_t i = 0; i < count; ++i) {
+      ChunkEntry chunk;
+      if (!ReadU32(&chunk.stored_length) || !ReadU32(&chunk.plain_length)) break;
+      chunk.offset = static_cast<uint64_t>(file_.Tell());
+      chunk.state = descrambler_.state();
+      handle->chunks_.push_back(chunk);
+      handle->plain_size_ += chunk.plain_length;
+      if (!Discard(chunk.stored_length)) break;
+    }
+  }
+  uint64_t start = 0;
+  for (const ChunkEntry& chunk : handle->chunks_) {
+    handle->chunk_starts_.push_back(start);
+    start += chunk.plain_length;
+  }
+  handles_.push_back(std::move(handle));
+  return handles_.back().get();
+}
+
+bool BundleFile::ChunkWithinLimits(uint32_t stored, uint32_t plain) const {
+  // zlib's compress bound of the largest chunk allowed.
+  const uint64_t m = max_chunk_size_;
+  const uint64_t bound = m + m / 4096 + m / 16384 + m / 33554432 + 13;
+  return plain <= m && stored <= bound;
+}
+
+BundleFile::ChunkLoad BundleFile::LoadChunk(const ChunkEntry& chunk, std::vector<uint8_t>* plain) {
+  // Lengths found by a scan of an unvalidated bundle were never checked.
+  if (!ChunkWithinLimits(chunk.stored_length, 0)) return ChunkLoad::kReadFailed;
+  if (!ChunkWithinLimits(0, chunk.plain_length)) return ChunkLoad::kInflateFailed;
+  std::vector<uint8_t> stored;
+  try {
+    stored.resize(chunk.stored_length);
+    plain->resize(chunk.plain_length);
+  } catch (const std::bad_alloc&) {
+    return ChunkLoad::kReadFailed;
+  }
+  if (!file_.Seek(static_cast<int64_t>(chunk.offset))) return ChunkLoad::kReadFailed;
+  descrambler_.set_state(chunk.state);
+  if (ReadDescrambled(stored.data(), 1, stored.size(), false, false) != stored.size())
+    return ChunkLoad::kReadFailed;
+  // A stream that ends early would leave the tail of the chunk undefined.
+  uLongf length = chunk.plain_length;
+  uint8_t dummy = 0;
+  uint8_t* out = plain->empty() ? &dummy : plain->data();
+  if (uncompress(out, &length, stored.data(), static_cast<uLong>(stored.size())) != Z_OK ||
+      length != chunk.plain_length)
+    return ChunkLoad::kInflateFailed;
+  return ChunkLoad::kOk;
+}
+
+size_t BundleFile::ReadRecord(RecordHandle* handle, void* destination, size_t element_size,
+                              size_t count) {
+  if (!open_ || !IsOurHandle(handle) || element_size == 0) return 0;
+  uint64_t request = count > SIZE_MAX / element_size ? SIZE_MAX : element_size * count;
+  request = std::min(request, handle->plain_size_ - handle->position_);
+  if (request < 1) return 0;
+
+  uint8_t* out = static_cast<uint8_t*>(destination);
+  uint64_t left = request;
+  while (left > 0) {
+    const uint64_t pos = handle->position_;
+    const auto& starts = handle->chunk_starts_;
+    const size_t number =
+        static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), pos) - starts.begin());
+    if (number == 0 || pos >= starts[number - 1] + handle->chunks_[number - 1].plain_length) {
+      DebugTrace("?!");
+      return 0;
+    }
+    const size_t index = number - 1;
+    auto cached = std::find_if(handle->cache_.begin(), handle->cache_.end(),
+                               [index](const RecordHandle::CachedChunk& c) { return c.number == index; });
+    if (cached == handle->cache_.end()) {
+      while (handle->cache_.size() >= kChunkCacheEntries) handle->cache_.pop_front();
+      RecordHandle::CachedChunk entry{index, {}};
+      switch (LoadChunk(handle->chunks_[index], &entry.plain)) {
+        case ChunkLoad::kOk:
+          break;
+        case ChunkLoad::kReadFailed:
+          DebugTrace("?!!");
+          return 0;
+        case ChunkLoad::kInflateFailed:
+          DebugTrace("?!!!");
+          return 0;
+      }
+      handle->cache_.push_back(std::move(entry));
+      cached = handle->cache_.end() - 1;
+    }
+    const uint64_t within = pos - starts[index];
+    const uint64_t step = std::min<uint64_t>(left, cached->plain.size() - within);
+    std::memcpy(out, cached->plain.data() + within, static_cast<size_t>(step));
+    out += step;
+    left -= step;
+    handle->position_ += step;
+  }
+  return static_cast<size_t>(request / element_size);
+}
+
+char* BundleFile::ReadLine(char* destination, size_t capacity, RecordHandle* handle) {
+  if (!open_ || !IsOurHandle(handle) || capacity == 0 || destination == nullptr) return nullptr;
+  const size_t limit = capacity - 1;
+
+  // Fast path: the line lies within a chunk that is already decoded.
+  const uint64_t pos = handle->position_;
+  const auto& starts = handle->chunk_starts_;
+  const size_t number =
+      static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), pos) - starts.begin());
+  if (number > 0 && pos < handle->plain_size_) {
+    const size_t index = number - 1;
+    for (const auto& cached : handle->cache_) {
+      if (cached.number != index || pos - starts[index] >= cached.plain.size()) continue;
+      const uint8_t* p = cached.plain.data() + (pos - starts[index]);
+      const size_t available = static_cast<size_t>(cached.plain.size() - (pos - starts[index]));
+      size_t stored = 0, used = 0;
+      bool complete = false;
+      while (!complete && used < available) {
+        if (stored == limit) break;
+        const char c = static_cast<char>(p[used++]);
+        if (c == '\r') continue;
+        destination[stored++] = c;
+        complete = c == '\n';
+      }
+      if (complete || stored == limit) {
+        destination[stored] = '\0';
+        handle->position_ += used;
+        return destination;
+      }
+      break;  // the line runs past this chunk
+    }
+  }
+
+  // Slow path: one byte at a time across chunk boundaries.
+  size_t stored = 0;
+  bool first = true;
+  while (stored < limit) {
+    char c;
+    if (ReadRecord(handle, &c, 1, 1) != 1) {
+      if (first) return nullptr;
+      break;
+    }
+    first = false;
+    if (c == '\r') continue;
+    destination[stored++] = c;
+    if (c == '\n') break;
+  }
+  destination[stored] = '\0';
+  return destination;
+}
+
+void BundleFile::CloseRecord(RecordHandle* handle) {
+  for (auto it = handles_.begin(); it != handles_.end(); ++it) {
+    if (it->get() != handle) continue;
+    file_.Seek(handle->saved_offset_);
+    descrambler_.set_state(handle->saved_state_);
+    handles_.erase(it);
+    return;
+  }
+}
+
+bool BundleFile::ExtractRecord(const std::wstring& destination, const std::string& name) {
+  if (!open_ || !Rewind()) return false;
+  std::string current;
+  bool found = false;
+  while (ReadNextName(&current)) {
+    if (current == name) {
+      found = true;
+      break;
+    }
+    if (!SkipRecord()) break;
+  }
+  if (!found) return false;
+
+  File out;
+  if (!out.Open(destination, FileAccess::kCreate)) return false;
+  bool ok = true;
+  uint32_t count = 0;
+  if (!ReadU32(&count)) ok = false;
+  std::vector<uint8_t> stored, plain;
+  for (uint32_t i = 0; ok && i < count; ++i) {
+    uint32_t stored_length = 0, plain_length = 0;
+    if (!ReadU32(&stored_length) || !ReadU32(&plain_length) ||
+        !ChunkWithinLimits(stored_length, plain_length)) {
+      ok = false;
+      break;
+    }
+    try {
+      stored.resize(stored_length);
+      plain.resize(plain_length);
+    } catch (const std::bad_alloc&) {
+      ok = false;
+      break;
+    }
+    if (ReadDescrambled(stored.data(), 1, stored_length, false, false) != stored_length) {
+      ok = false;
+      break;
+    }
+    uLongf length = plain_length;
+    uint8_t dummy = 0;
+    uint8_t* target = plain.empty() ? &dummy : plain.data();
+    ok = uncompress(target, &length, stored.data(), stored_length) == Z_OK &&
+         length == plain_length && out.Write(plain.data(), plain_length);
+  }
+  out.Close();
+  if (!ok) RemoveFile(destination);
+  return ok;
+}

@@ -1,0 +1,148 @@
+// Reader of inner bundle files: a 25-byte header, named records of zlib chunks
+// stored scrambled, an end marker, and a tail with a signature block and a
+// SHA-1 digest. Opening validates the file (signature, record index) unless
+// told not to; records are then found by name, read as bytes or text lines,
+// or extracted to files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bundle/descrambler.h"
+#include "util/platform.h"
+
+namespace CryptoPP {
+class SHA1;
+}
+class PssVerifierFilter;
+
+// One chunk of a record: where its stored data starts and the descrambler
+// state at that byte.
+struct ChunkEntry {
+  uint64_t offset = 0;
+  uint32_t stored_length = 0;
+  uint32_t plain_length = 0;
+  DescramblerState state;
+};
+
+struct RecordIndexEntry {
+  std::string name;
+  uint64_t plain_size = 0;
+  std::vector<ChunkEntry> chunks;
+};
+
+// An open record. Owned by the BundleFile that made it; valid until
+// CloseRecord or Close. Keeps up to 10 decoded chunks.
+class RecordHandle {
+ public:
+  uint64_t size() const { return plain_size_; }
+  uint64_t position() const { return position_; }
+
+ private:
+  friend class BundleFile;
+  struct CachedChunk {
+    size_t number;
+    std::vector<uint8_t> plain;
+  };
+
+  uint64_t plain_size_ = 0;
+  uint64_t position_ = 0;
+  std::vector<ChunkEntry> chunks_;
+  std::vector<uint64_t> chunk_starts_;  // content offset of each chunk
+  std::deque<CachedChunk> cache_;
+  // Where the bundle stood when the handle was made; CloseRecord returns there.
+  int64_t saved_offset_ = 0;
+  DescramblerState saved_state_;
+};
+
+class BundleFile {
+ public:
+  static constexpr uint32_t kHeaderSize = 25;
+  static constexpr uint32_t kDefaultMaxChunkSize = 0x200000;
+  static constexpr size_t kMaxOpenHandles = 32;
+  static constexpr size_t kMaxIndexedRecords = 256;
+  static constexpr size_t kChunkCacheEntries = 10;
+  static constexpr uint32_t kMaxNameLength = 255;
+
+  // Descrambles with the built-in bundle key; maximum chunk size 2 MiB;
+  // expected certificate goal "AVSG".
+  BundleFile();
+  ~BundleFile();
+  BundleFile(const BundleFile&) = delete;
+  BundleFile& operator=(const BundleFile&) = delete;
+
+  void SetKey(const uint8_t* key, size_t length);
+  void SetMaxChunkSize(uint32_t size) { max_chunk_size_ = size; }
+  void SetExpectedGoal(const std::string& goal) { expected_goal_ = goal; }
+
+  // Opens `path` for reading while denying others write and delete access,
+  // checks the header and, unless `skip_validation`, validates the bundle and
+  // indexes its records. False leaves the object closed.
+  bool Open(const std::wstring& path, bool skip_validation);
+  bool Close();
+  bool is_open() const { return open_; }
+  const std::wstring& path() const { return path_; }
+  // The three header values after the version byte (not interpreted).
+  const uint32_t* header_values() const { return header_values_; }
+  // Records indexed by validation, in file order.
+  const std::vector<RecordIndexEntry>& records() const { return index_; }
+
+  // Sequential walk over the records from the first one.
+  bool Rewind();
+  // The next record's name (cut at a NUL byte). At the end marker (a name
+  // length of 0 or above 255) the bundle is rewound and false returned.
+  bool ReadNextName(std::string* name);
+  // Passes over the rest of the record whose name was just read.
+  bool SkipRecord();
+
+  // Looks a record up (index first, else a scan). Null when absent, when 32
+  // handles are open, or when the bundle is not open.
+  RecordHandle* FindRecord(const std::string& name);
+  // Reads up to element_size * count bytes of content; returns whole elements
+  // read. 0 on failure (traced "?!", "?!!" or "?!!!").
+  size_t ReadRecord(RecordHandle* handle, void* destination, size_t element_size, size_t count);
+  // Reads one line: "\r" dropped, "\n" kept, at most capacity - 1 characters,
+  // NUL-terminated. Null at the end of the record.
+  char* ReadLine(char* destination, size_t capacity, RecordHandle* handle);
+  // Frees the handle and puts the file position and descrambler state back to
+  // where they were when the handle was made.
+  void CloseRecord(RecordHandle* handle);
+
+  // Writes a record's content to `destination`. On failure the destination is
+  // deleted and false returned.
+  bool ExtractRecord(const std::wstring& destination, const std::string& name);
+
+ private:
+  enum class ChunkLoad { kOk, kReadFailed, kInflateFailed };
+
+  // Reads through the descrambler. verify: feed the installed verifier the
+  // stored bytes and (unless skip) the SHA-1 the plain bytes. skip: only
+  // advance the descrambler. Never reads past read_limit_.
+  size_t ReadDescrambled(void* destination, size_t element_size, size_t count, bool verify,
+                         bool skip);
+  bool ReadU32(uint32_t* value);
+  bool Discard(uint64_t n);
+  bool ValidateBundleSignature();
+  bool IndexRecord(const std::string& name, bool verifying);
+  bool ChunkWithinLimits(uint32_t stored, uint32_t plain) const;
+  ChunkLoad LoadChunk(const ChunkEntry& chunk, std::vector<uint8_t>* plain);
+  bool IsOurHandle(const RecordHandle* handle) const;
+  void Reset();
+
+  File file_;
+  bool open_ = false;
+  std::wstring path_;
+  uint32_t header_values_[3] = {0, 0, 0};
+  uint32_t max_chunk_size_ = kDefaultMaxChunkSize;
+  std::string expected_goal_ = "AVSG";
+  Descrambler descrambler_;
+  std::unique_ptr<CryptoPP::SHA1> sha1_;
+  std::unique_ptr<PssVerifierFilter> verifier_;  // only while validating
+  int64_t read_limit_ = -1;                      // -1: none
+  std::vector<std::unique_ptr<RecordHandle>> handles_;
+  std::vector<RecordIndexEntry> index_;
+};

@@ -1,0 +1,349 @@
+#include "bundle/attachment.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bundle/attachment_chain.h"
+#include "pe_builder.h"
+#include "test_support.h"
+#include "test_support_platform.h"
+#include "util/platform.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const Bytes kTypeText = {'g', 'u', 'i', '\r', '\n', 0};
+
+// The stub's bundle, from its end backwards: LOAD, TYPE, _SG2, _SG1.
+Bytes StubChain(const Bytes& load) {
+  return MakeChain({{"_SG1", PatternBytes(40, 5)}, {"_SG2", PatternBytes(35, 6)},
+                    {"TYPE", kTypeText}, {"LOAD", load}});
+}
+
+// A stub image: .QXBNDL holds `chain`; then padding, a certificate table and `appended`.
+PeImage StubImage(const Bytes& chain, const Bytes& appended = Bytes()) {
+  PeSpec spec;
+  spec.sections = {{".text", PatternBytes(0x400), false}, {".rsrc", PatternBytes(0x30, 2), false},
+                   {".QXBNDL", chain, true}};
+  spec.certificate = MakeCertificateTable(0x300);
+  spec.appended = appended;
+  return BuildPe(spec);
+}
+
+class AttachmentTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetModulePath(L""); }
+
+  std::wstring Write(const std::wstring& name, const Bytes& bytes) {
+    const std::wstring path = dir_.File(name);
+    EXPECT_TRUE(WriteWholeFile(path, bytes));
+    return path;
+  }
+  AttachmentRequest Request(const std::wstring& container, const std::string& type, bool peMode) {
+    return AttachmentRequest{peMode, container, type, dir_.File(L"out.bin")};
+  }
+  Bytes Output() {
+    Bytes out;
+    EXPECT_TRUE(ReadWholeFile(dir_.File(L"out.bin"), &out));
+    return out;
+  }
+  bool OutputExists() { return FileExists(dir_.File(L"out.bin")); }
+
+  TempDir dir_;
+};
+
+// --- ExtractAttachment -------------------------------------------------------
+
+TEST_F(AttachmentTest, ExtractFromBundleSectionTracesEveryTrailerMet) {
+  const Bytes load = PatternBytes(5000, 7);
+  const std::wstring stub = Write(L"stub.exe", StubImage(StubChain(load)).bytes);
+  TraceCapture trace;
+  ProgressRecorder progress;
+  ASSERT_TRUE(ExtractAttachment(50, 10, Request(stub, "TYPE", true)));
+  EXPECT_EQ(Output(), kTypeText);
+  EXPECT_EQ(trace.lines(), (Lines{"Going to extract file: TYPE\n", "Found attachment: LOAD\n",
+                                  "Found attachment: TYPE\n", "Extracted\n"}));
+  EXPECT_EQ(progress.calls(), (std::vector<std::pair<int32_t, int32_t>>{{10, 0}}));
+
+  ASSERT_TRUE(ExtractAttachment(50, 0, Request(stub, "LOAD", true)));
+  EXPECT_EQ(Output(), load);
+}
+
+TEST_F(AttachmentTest, ExtractInFileModeUsesEndOfFile) {
+  Bytes file(300, 'P');
+  const Bytes ibnd = PatternBytes(777, 3);
+  const Bytes chain = MakeChain({{"IBND", ibnd}});
+  file.insert(file.end(), chain.begin(), chain.end());
+  const std::wstring setup = Write(L"setup.exe", file);
+  ASSERT_TRUE(ExtractAttachment(25, 50, Request(setup, "IBND", false)));
+  EXPECT_EQ(Output(), ibnd);
+}
+
+TEST_F(AttachmentTest, EmptyAttachmentExtractsToEmptyFileWithoutProgress) {
+  const std::wstring stub = Write(L"stub.exe", StubImage(MakeChain({{"A404", Bytes()}, {"LOAD", PatternBytes(10)}})).bytes);
+  ProgressRecorder progress;
+  ASSERT_TRUE(ExtractAttachment(50, 0, Request(stub, "A404", true)));
+  EXPECT_TRUE(Output().empty());
+  EXPECT_TRUE(progress.calls().empty());
+}
+
+TEST_F(AttachmentTest, NearestAttachmentOfTheTypeWins) {
+  const Bytes older = PatternBytes(100, 1), newer = PatternBytes(90, 2);
+  const std::wstring stub =
+      Write(L"stub.exe", StubImage(MakeChain({{"LOAD", older}, {"TYPE", kTypeText}, {"LOAD", newer}})).bytes);
+  ASSERT_TRUE(ExtractAttachment(50, 0, Request(stub, "LOAD", true)));
+  EXPECT_EQ(Output(), newer);
+  EXPECT_EQ(ReadAttachment(stub, "LOAD"), std::string(newer.begin(), newer.end()));
+}
+
+TEST_F(AttachmentTest, TypesOtherThanFourCharactersAreRefusedBeforeSearching) {
+  const std::wstring stub = Write(L"stub.exe", StubImage(StubChain(PatternBytes(10))).bytes);
+  SetModulePath(stub);
+  for (const std::string type : {"LOA", "LOADX", ""}) {
+    TraceCapture trace;
+    EXPECT_FALSE(ExtractAttachment(50, 0, Request(stub, type, true))) << type;
+    EXPECT_FALSE(OutputExists()) << type;
+    EXPECT_FALSE(ExtractAppendedAttachment(type, dir_.File(L"out.bin"))) << type;
+    EXPECT_EQ(ReadAttachment(stub, type), "") << type;
+    EXPECT_EQ(ReadSignedFileAttachment(stub, type, nullptr, 0), "") << type;
+    const std::string extract = "Invalid type to extract: " + type + "\n";
+    EXPECT_EQ(trace.lines(), (Lines{extract, extract, extract, extract})) << type;
+    trace.Clear();
+    EXPECT_FALSE(FindAttachment(type)) << type;
+    EXPECT_EQ(trace.lines(), (Lines{"Invalid type to find: " + type + "\n"})) << type;
+  }
+}
+
+TEST_F(AttachmentTest, WalkEndsAtMissingMagicOrBelowOffsetZero) {
+  Bytes atStart = MakeChain({{"TYPE", kTypeText}});  // nothing before the chain
+  Bytes hugeSize = atStart;
+  put32(hugeSize, hugeSize.size() - 12, 0xFFFFFFFF);  // next trailer far below zero
+  Bytes afterJunk(100, 'P');
+  afterJunk.insert(afterJunk.end(), atStart.begin(), atStart.end());
+  struct Case { const char* name; Bytes file; };
+  const Case cases[] = {{"chain at offset 0", atStart}, {"huge size field", hugeSize}, {"junk before", afterJunk}};
+  for (const Case& c : cases) {
+    const std::wstring path = Write(L"plain.bin", c.file);
+    TraceCapture trace;
+    EXPECT_FALSE(ExtractAttachment(50, 0, Request(path, "LOAD", false))) << c.name;
+    EXPECT_EQ(trace.lines(), (Lines{"Going to extract file: LOAD\n", "Found attachment: TYPE\n", "Not found!\n"}))
+        << c.name;
+    EXPECT_FALSE(OutputExists()) << c.name;
+  }
+}
+
+TEST_F(AttachmentTest, DataMustStartAtOrAfterOffsetZero) {
+  const Bytes data = PatternBytes(64);
+  const Bytes exact = MakeAttachment("LOAD", data);  // data starts at offset 0
+  const uint64_t sizeField = exact.size() - 12;
+  struct Case { uint32_t size; bool ok; };
+  const Case cases[] = {{64, true}, {65, false}, {0xFFFFFFFF, false}};
+  for (const Case& c : cases) {
+    Bytes file = exact;
+    put32(file, sizeField, c.size);
+    const std::wstring path = Write(L"plain.bin", file);
+    TraceCapture trace;
+    EXPECT_EQ(ExtractAttachment(50, 0, Request(path, "LOAD", false)), c.ok) << c.size;
+    EXPECT_EQ(trace.lines().back(), c.ok ? "Extracted\n" : "Invalid pos\n") << c.size;
+    EXPECT_EQ(OutputExists(), c.ok) << c.size;
+  }
+}
+
+TEST_F(AttachmentTest, CorruptedDataFailsDigestAndLeavesNoFile) {
+  const Bytes load = PatternBytes(3000, 4);
+  const PeImage image = StubImage(StubChain(load));
+  struct Case { const char* name; uint32_t offset; };
+  const uint32_t loadData = image.lastSectionEnd - 28 - 3000;
+  const Case cases[] = {{"first data byte", loadData}, {"last data byte", loadData + 2999},
+                        {"digest byte", loadData + 3000}};
+  for (const Case& c : cases) {
+    Bytes bytes = image.bytes;
+    bytes[c.offset] ^= 0x01;
+    const std::wstring stub = Write(L"stub.exe", bytes);
+    TraceCapture trace;
+    EXPECT_FALSE(ExtractAttachment(50, 0, Request(stub, "LOAD", true))) << c.name;
+    EXPECT_EQ(trace.lines().back(), "hash fail\n") << c.name;
+    EXPECT_FALSE(OutputExists()) << c.name;
+    EXPECT_EQ(ReadAttachment(stub, "LOAD"), "") << c.name;
+  }
+}
+
+TEST_F(AttachmentTest, ProgressIsReportedBeforeEachMebibyteChunk) {
+  using Calls = std::vector<std::pair<int32_t, int32_t>>;
+  struct Case { size_t size; double scale; int32_t base; Calls expected; };
+  const Case cases[] = {
+      {3 << 20, 50, 0, {{0, 0}, {0, 16}, {0, 33}}},
+      {3 << 20, 25, 50, {{50, 0}, {50, 8}, {50, 16}}},
+      {(1 << 20) + 1, 50, 0, {{0, 0}, {0, 49}}},
+  };
+  for (const Case& c : cases) {
+    const std::wstring path = Write(L"big.bin", MakeChain({{"LOAD", PatternBytes(c.size, 3)}}));
+    ProgressRecorder progress;
+    ASSERT_TRUE(ExtractAttachment(c.scale, c.base, Request(path, "LOAD", false)));
+    EXPECT_EQ(progress.calls(), c.expected) << c.size << " " << c.scale;
+  }
+}
+
+TEST_F(AttachmentTest, PeModeOnNonPeFileIsNotFound) {
+  const std::wstring path = Write(L"plain.bin", MakeChain({{"LOAD", PatternBytes(10)}}));
+  TraceCapture trace;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(ExtractAttachment(50, 0, Request(path, "LOAD", true)));
+  EXPECT_EQ(ReadAttachment(path, "LOAD"), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Invalid DOS SigInvalid DOS Sig");
+  EXPECT_EQ(trace.lines(), (Lines{"Going to extract file: LOAD\n", "Not found!\n",
+                                  "Going to extract file: LOAD\n", "Not found!\n"}));
+  EXPECT_FALSE(OutputExists());
+}
+
+TEST_F(AttachmentTest, TrailerBeyondEndOfFileIsHeaderReadFail) {
+  PeImage image = StubImage(StubChain(PatternBytes(10)));
+  const uint32_t last = image.SectionHeader(2);
+  put32(image.bytes, last + 16, image.rawSize[2] + 0x1000);  // raw data claimed past the file
+  const std::wstring stub = Write(L"stub.exe", image.bytes);
+  TraceCapture trace;
+  EXPECT_FALSE(ExtractAttachment(50, 0, Request(stub, "LOAD", true)));
+  EXPECT_EQ(trace.lines(), (Lines{"Going to extract file: LOAD\n", "Header read fail\n"}));
+  EXPECT_FALSE(OutputExists());
+}
+
+TEST_F(AttachmentTest, UnopenableFilesAreReported) {
+  const std::wstring stub = Write(L"stub.exe", StubImage(StubChain(PatternBytes(10))).bytes);
+  const std::wstring missing = dir_.File(L"missing.exe");
+  const std::wstring badDestination = dir_.File(L"nodir") + kPathSep + L"out.bin";
+  {
+    TraceCapture trace;
+    EXPECT_FALSE(ExtractAttachment(50, 0, AttachmentRequest{true, missing, "LOAD", dir_.File(L"out.bin")}));
+    EXPECT_FALSE(OutputExists()) << "destination is opened after the container";
+    ASSERT_EQ(trace.lines().size(), 1u);
+    EXPECT_EQ(trace.lines()[0].rfind("Could not open container: ", 0), 0u);
+  }
+  {
+    TraceCapture trace;
+    EXPECT_FALSE(ExtractAttachment(50, 0, AttachmentRequest{true, stub, "LOAD", badDestination}));
+    ASSERT_EQ(trace.lines().size(), 1u);
+    EXPECT_EQ(trace.lines()[0].rfind("Could not open destination: ", 0), 0u);
+  }
+  TraceCapture trace;
+  EXPECT_EQ(ReadAttachment(missing, "TYPE"), "");
+  EXPECT_EQ(ReadSignedFileAttachment(missing, "_SG2", nullptr, 1), "");
+  SetModulePath(missing);
+  EXPECT_FALSE(FindAttachment("A404"));
+  EXPECT_FALSE(ExtractAppendedAttachment("A404", dir_.File(L"out.bin")));
+  EXPECT_EQ(trace.lines().size(), 4u);
+  for (const std::string& line : trace.lines()) EXPECT_EQ(line.rfind("Could not open container: ", 0), 0u);
+}
+
+// --- ReadAttachment ----------------------------------------------------------
+
+TEST_F(AttachmentTest, ReadAttachmentReturnsPlainBytes) {
+  const std::wstring stub = Write(L"stub.exe", StubImage(StubChain(PatternBytes(20000, 8))).bytes);
+  TraceCapture trace;
+  EXPECT_EQ(ReadAttachment(stub, "TYPE"), std::string("gui\r\n", 6));
+  EXPECT_EQ(trace.lines(), (Lines{"Going to extract file: TYPE\n", "Found attachment: LOAD\n",
+                                  "Found attachment: TYPE\n", "Extracted\n"}));
+  const Bytes load = PatternBytes(20000, 8);  // several 8 KiB chunks
+  EXPECT_EQ(ReadAttachment(stub, "LOAD"), std::string(load.begin(), load.end()));
+  EXPECT_EQ(ReadAttachment(stub, "IBND"), "");
+}
+
+// --- The stub's own file: FindAttachment, ExtractAppendedAttachment ----------
+
+TEST_F(AttachmentTest, FindAttachmentLooksOnlyAfterTheCertificateTable) {
+  const Bytes a404 = PatternBytes(1234, 9);
+  const std::wstring withA404 = Write(L"stub.exe", StubImage(StubChain(PatternBytes(10)), MakeChain({{"A404", a404}})).bytes);
+  const std::wstring without = Write(L"plain-stub.exe", StubImage(StubChain(PatternBytes(10))).bytes);
+  struct Case { const std::wstring* module; const char* type; bool found; };
+  const Case cases[] = {{&withA404, "A404", true}, {&withA404, "LOAD", false}, {&without, "A404", false}};
+  for (const Case& c : cases) {
+    SetModulePath(*c.module);
+    TraceCapture trace;
+    EXPECT_EQ(FindAttachment(c.type), c.found) << c.type;
+    EXPECT_EQ(trace.lines(), (Lines{std::string("Going to find file: ") + c.type + "\n", c.found ? "found!\n" : "Not found!\n"}))
+        << c.type;
+  }
+}
+
+TEST_F(AttachmentTest, ExtractAppendedAttachmentWithoutProgressOrTrailerTraces) {
+  const Bytes a404 = PatternBytes(1234, 9);
+  const std::wstring stub =
+      Write(L"stub.exe", StubImage(StubChain(PatternBytes(10)), MakeChain({{"_XYZ", PatternBytes(5)}, {"A404", a404}})).bytes);
+  SetModulePath(stub);
+  TraceCapture trace;
+  ProgressRecorder progress;
+  ASSERT_TRUE(ExtractAppendedAttachment("_XYZ", dir_.File(L"out.bin")));
+  EXPECT_EQ(Output(), PatternBytes(5));
+  EXPECT_EQ(trace.lines(), (Lines{"Going to extract file: _XYZ\n", "Extracted\n"}));
+  EXPECT_TRUE(progress.calls().empty());
+  EXPECT_FALSE(ExtractAppendedAttachment("LOAD", dir_.File(L"out.bin")));
+  EXPECT_FALSE(OutputExists());
+}
+
+// --- ReadSignedFileAttachment ------------------------------------------------
+
+TEST_F(AttachmentTest, SignedFileAttachmentAndItsDataOffset) {
+  const Bytes sg2 = PatternBytes(35, 6);
+  const PeImage stub = StubImage(StubChain(PatternBytes(100)));
+  // The stub's _SG2: behind it lie TYPE and LOAD (100 + 6 bytes and 3 trailers).
+  const uint32_t stubSg2 = stub.lastSectionEnd - (100 + 6 + 35 + 3 * 28);
+
+  PeSpec setupSpec;
+  setupSpec.sections = {{".text", PatternBytes(0x200), false}};
+  setupSpec.overlay = MakeChain({{"_SG2", sg2}});
+  setupSpec.certificate = MakeCertificateTable(0x180);
+  const PeImage setup = BuildPe(setupSpec);
+
+  Bytes unsignedFile(64, 'P');
+  const Bytes chain = MakeChain({{"_SG2", sg2}, {"IBND", PatternBytes(70)}});
+  unsignedFile.insert(unsignedFile.end(), chain.begin(), chain.end());
+
+  struct Case { const char* name; const Bytes* file; uint16_t mode; bool found; uint32_t offset; };
+  const Case cases[] = {
+      {"stub, mode 0: chain in the bundle section", &stub.bytes, 0, true, stubSg2},
+      {"setup, mode 1: chain before the padding", &setup.bytes, 1, true, setup.overlayOffset},
+      {"setup, mode 0: chain end taken at the last section", &setup.bytes, 0, false, 0},
+      {"unsigned: chain at end of file", &unsignedFile, 1, true, 64},
+  };
+  for (const Case& c : cases) {
+    const std::wstring path = Write(L"signed.exe", *c.file);
+    uint32_t offset = 0xDEADBEEF;
+    TraceCapture trace;
+    const std::string text = ReadSignedFileAttachment(path, "_SG2", &offset, c.mode);
+    EXPECT_EQ(text, c.found ? std::string(sg2.begin(), sg2.end()) : std::string()) << c.name;
+    EXPECT_EQ(offset, c.found ? c.offset : 0xDEADBEEF) << c.name;
+    EXPECT_EQ(trace.lines().back(), c.found ? "Extracted\n" : "Not found!\n") << c.name;
+    for (const std::string& line : trace.lines()) EXPECT_EQ(line.find("Found attachment"), std::string::npos);
+  }
+}
+
+// --- Chain listing -----------------------------------------------------------
+
+TEST_F(AttachmentTest, ListAttachmentsWalksFromTheEnd) {
+  Bytes file(10, 'P');
+  const Bytes chain = MakeChain({{"_SG1", PatternBytes(3)}, {"TYPE", kTypeText}, {"LOAD", PatternBytes(500)}});
+  file.insert(file.end(), chain.begin(), chain.end());
+  file[10 + 3 + 28 + 1] ^= 0x40;  // corrupt TYPE's data
+  const std::wstring path = Write(L"chain.bin", file);
+  File container;
+  ASSERT_TRUE(container.Open(path, FileAccess::kRead));
+  const std::vector<AttachmentInfo> list = ListAttachments(container, static_cast<int64_t>(file.size()));
+  ASSERT_EQ(list.size(), 3u);
+  const char* types[] = {"LOAD", "TYPE", "_SG1"};
+  const int64_t offsets[] = {10 + 3 + 28 + 6 + 28, 10 + 3 + 28, 10};
+  const uint32_t sizes[] = {500, 6, 3};
+  const bool intact[] = {true, false, true};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(list[i].type, types[i]);
+    EXPECT_EQ(list[i].dataOffset, offsets[i]);
+    EXPECT_EQ(list[i].size, sizes[i]);
+    EXPECT_EQ(list[i].trailerOffset, offsets[i] + sizes[i]);
+    EXPECT_EQ(AttachmentDigestMatches(container, list[i]), intact[i]) << types[i];
+  }
+  EXPECT_TRUE(ListAttachments(container, 27).empty());
+  EXPECT_TRUE(ListAttachments(container, -1).empty());
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+#include "tools/packlib/pe_bundle_section.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "util/byte_reader.h"
+
+const char kBundleSectionName[] = ".QXBNDL";
+
+namespace {
+
+constexpr uint16_t kMachineI386 = 0x014C;
+constexpr uint16_t kMachineAmd64 = 0x8664;
+constexpr uint16_t kMagicPe32 = 0x10B;
+constexpr uint16_t kMagicPe32Plus = 0x20B;
+constexpr uint32_t kSectionHeaderSize = 40;
+constexpr uint32_t kCertificateEntry = 4;
+// Initialized data, readable: the loader maps the bundle but nothing runs it.
+constexpr uint32_t kBundleCharacteristics = 0x40000040;
+// GetLastSectionEnd clears bit 31 of the end offset, so a bundle must end below it.
+constexpr uint64_t kMaxFileSize = 0x7FFFFFFF;
+
+void Put16(std::vector<uint8_t>& b, uint64_t off, uint16_t v) {
+  b[off] = static_cast<uint8_t>(v);
+  b[off + 1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(std::vector<uint8_t>& b, uint64_t off, uint32_t v) {
+  ByteReader::StoreU32(b.data() + off, v);
+}
+
+uint64_t AlignUp(uint64_t value, uint32_t alignment) {
+  if (alignment == 0) return value;
+  return (value + alignment - 1) / alignment * alignment;
+}
+
+bool Refuse(std::string* error, const std::string& why) {
+  if (error) *error = why;
+  return false;
+}
+
+// The loader sizes a section by VirtualSize, or by its raw size when that is 0.
+uint64_t VirtualEnd(const PeSectionFacts& s) {
+  return static_cast<uint64_t>(s.virtualAddress) +
+         (s.virtualSize ? s.virtualSize : s.sizeOfRawData);
+}
+
+// Lowest raw-data offset of any section with raw data: the header slack ends there.
+uint64_t FirstRawData(const PeFacts& facts, uint64_t fallback) {
+  uint64_t first = fallback;
+  for (const PeSectionFacts& s : facts.sections) {
+    if (s.sizeOfRawData != 0 && s.pointerToRawData != 0) {
+      first = std::min<uint64_t>(first, s.pointerToRawData);
+    }
+  }
+  return first;
+}
+
+}  // namespace
+
+bool ReadPeFacts(const std::vector<uint8_t>& image, PeFacts* facts, std::string* error) {
+  const ByteReader r(image.data(), image.size());
+  PeFacts f;
+  if (!r.Equals(0, "MZ", 2)) return Refuse(error, "not a PE file (no MZ signature)");
+  if (!r.U32(0x3C, &f.ntHeadersOffset)) return Refuse(error, "truncated DOS header");
+  if (!r.Equals(f.ntHeadersOffset, "PE\0\0", 4)) {
+    return Refuse(error, "not a PE file (no PE signature)");
+  }
+  const uint64_t nt = f.ntHeadersOffset;
+  uint16_t sectionCount = 0, optionalSize = 0, magic = 0;
+  if (!r.U16(nt + 4, &f.machine) || !r.U16(nt + 6, &sectionCount) ||
+      !r.U16(nt + 20, &optionalSize)) {
+    return Refuse(error, "truncated file header");
+  }
+  if (f.machine != kMachineI386 && f.machine != kMachineAmd64) {
+    return Refuse(error, "unsupported machine type");
+  }
+  const uint64_t opt = nt + 24;
+  if (!r.U16(opt, &magic)) return Refuse(error, "truncated optional header");
+  if (magic != kMagicPe32 && magic != kMagicPe32Plus) {
+    return Refuse(error, "unknown optional header magic");
+  }
+  f.pe32Plus = magic == kMagicPe32Plus;
+  if ((f.machine == kMachineAmd64) != f.pe32Plus) {
+    return Refuse(error, "machine and optional header kind disagree");
+  }
+  const uint64_t rvaCountOffset = opt + (f.pe32Plus ? 108 : 92);
+  const uint64_t directoryOffset = opt + (f.pe32Plus ? 112 : 96);
+  uint32_t rvaCount = 0;
+  if (!r.Contains(opt, optionalSize) || optionalSize < rvaCountOffset + 4 - opt ||
+      !r.U32(opt + 32, &f.sectionAlignment) || !r.U32(opt + 36, &f.fileAlignment) ||
+      !r.U32(opt + 56, &f.sizeOfImage) || !r.U32(opt + 60, &f.sizeOfHeaders) ||
+      !r.U32(opt + 64, &f.checkSum) || !r.U32(rvaCountOffset, &rvaCount)) {
+    return Refuse(error, "truncated optional header");
+  }
+  const uint64_t certEntry = directoryOffset + 8 * kCertificateEntry;
+  if (rvaCount > kCertificateEntry && certEntry + 8 <= opt + optionalSize) {
+    f.hasCertificateEntry = true;
+    r.U32(certEntry, &f.certificateOffset);
+    r.U32(certEntry + 4, &f.certificateSize);
+  }
+  f.optionalHeaderOffset = static_cast<uint32_t>(opt);
+  const uint64_t table = opt + optionalSize;
+  if (!r.Contains(table, static_cast<uint64_t>(sectionCount) * kSectionHeaderSize)) {
+    return Refuse(error, "section table runs past the end of the file");
+  }
+  f.sectionTableOffset = static_cast<uint32_t>(table);
+  for (uint16_t i = 0; i < sectionCount; ++i) {
+    const uint64_t h = table + static_cast<uint64_t>(i) * kSectionHeaderSize;
+    PeSectionFacts s;
+    char name[9] = {};
+    r.Bytes(h, name, 8);
+    s.name = name;
+    r.U32(h + 8, &s.virtualSize);
+    r.U32(h + 12, &s.virtualAddress);
+    r.U32(h + 16, &s.sizeOfRawData);
+    r.U32(h + 20, &s.pointerToRawData);
+    f.sections.push_back(s);
+  }
+  *facts = f;
+  return true;
+}
+
+bool AddBundleSection(std::vector<uint8_t>* image, const std::vector<uint8_t>& chain,
+                      std::string* error) {
+  if (image == nullptr) return Refuse(error, "no image");
+  PeFacts f;
+  if (!ReadPeFacts(*image, &f, error)) return false;
+  if (f.hasCertificateEntry && (f.certificateOffset != 0 || f.certificateSize != 0)) {
+    return Refuse(error, "the executable carries a certificate table; use an unsigned stub");
+  }
+  if (chain.empty()) return Refuse(error, "the bundle is empty");
+  if (f.sections.empty()) return Refuse(error, "the executable has no sections");
+  if (f.sections.back().name == kBundleSectionName) {
+    return Refuse(error, "the executable already has a bundle section");
+  }
+  if (f.sections.size() >= 0xFFFF) return Refuse(error, "too many sections");
+  if (f.sectionAlignment == 0 || f.fileAlignment == 0) {
+    return Refuse(error, "zero section or file alignment");
+  }
+
+  // The new header goes right after the table, into the header slack; the
+  // slack must be unused so that nothing the loader reads is overwritten.
+  const uint64_t newHeader =
+      static_cast<uint64_t>(f.sectionTableOffset) + f.sections.size() * kSectionHeaderSize;
+  const uint64_t slackEnd =
+      std::min<uint64_t>(FirstRawData(f, image->size()), f.sizeOfHeaders);
+  if (newHeader + kSectionHeaderSize > slackEnd) {
+    return Refuse(error, "no room for another section header before the first section's data");
+  }
+  for (uint64_t i = 0; i < kSectionHeaderSize; ++i) {
+    if ((*image)[newHeader + i] != 0) {
+      return Refuse(error, "the header slack for the new section header is not empty");
+    }
+  }
+
+  uint64_t rawEnd = image->size();
+  uint64_t virtualEnd = 0;
+  for (const PeSectionFacts& s : f.sections) {
+    rawEnd = std::max<uint64_t>(rawEnd, static_cast<uint64_t>(s.pointerToRawData) + s.sizeOfRawData);
+    virtualEnd = std::max(virtualEnd, VirtualEnd(s));
+  }
+  const uint64_t pointerToRawData = AlignUp(rawEnd, f.fileAlignment);
+  const uint64_t virtualAddress = AlignUp(virtualEnd, f.sectionAlignment);
+  const uint64_t fileSize = pointerToRawData + chain.size();
+  const uint64_t sizeOfImage = virtualAddress + chain.size();
+  if (fileSize > kMaxFileSize || sizeOfImage > 0xFFFFFFFFull) {
+    return Refuse(error, "the executable with its bundle would be too large");
+  }
+
+  std::vector<uint8_t> out(*image);
+  out.resize(static_cast<size_t>(pointerToRawData), 0);
+  out.insert(out.end(), chain.begin(), chain.end());
+
+  uint8_t* h = out.data() + newHeader;
+  std::memcpy(h, kBundleSectionName, sizeof(kBundleSectionName));  // NUL-padded to 8
+  Put32(out, newHeader + 8, static_cast<uint32_t>(chain.size()));   // VirtualSize
+  Put32(out, newHeader + 12, static_cast<uint32_t>(virtualAddress));
+  Put32(out, newHeader + 16, static_cast<uint32_t>(chain.size()));  // SizeOfRawData, unrounded
+  Put32(out, newHeader + 20, static_cast<uint32_t>(pointerToRawData));
+  Put32(out, newHeader + 36, kBundleCharacteristics);
+
+  Put16(out, f.ntHeadersOffset + 6, static_cast<uint16_t>(f.sections.size() + 1));
+  Put32(out, f.optionalHeaderOffset + 56, static_cast<uint32_t>(sizeOfImage));
+  Put32(out, f.optionalHeaderOffset + 64, 0);  // CheckSum: stale now; signers recompute it
+  image->swap(out);
+  return true;
+}

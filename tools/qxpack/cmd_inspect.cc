@@ -1,0 +1,136 @@
+// qxpack inspect FILE: PE facts, every attachment chain the stub's readers
+// see, and the signature verdict of the stub's own verifier. The verdict is
+// the last line; both verdicts exit 0.
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bundle/attachment_chain.h"
+#include "bundle/pe_layout.h"
+#include "integrity/file_signature.h"
+#include "tools/packlib/file_io.h"
+#include "tools/packlib/pe_bundle_section.h"
+#include "tools/qxpack/commands.h"
+#include "util/platform.h"
+#include "util/text_conv.h"
+
+namespace {
+
+struct ChainEnd {
+  int64_t end;
+  std::string where;
+};
+
+const char* MachineName(uint16_t machine) {
+  return machine == 0x014C ? "i386" : machine == 0x8664 ? "AMD64" : "other";
+}
+
+void PrintPeFacts(const PeFacts& f) {
+  std::printf("PE: machine %s (0x%04x), %s, %zu sections, SizeOfImage 0x%08x, CheckSum 0x%08x\n",
+              MachineName(f.machine), f.machine, f.pe32Plus ? "PE32+" : "PE32",
+              f.sections.size(), f.sizeOfImage, f.checkSum);
+  for (size_t i = 0; i < f.sections.size(); ++i) {
+    const PeSectionFacts& s = f.sections[i];
+    std::printf("  section %2zu %-8s VA 0x%08x VirtualSize 0x%08x raw 0x%08x SizeOfRawData 0x%08x\n",
+                i, s.name.c_str(), s.virtualAddress, s.virtualSize, s.pointerToRawData,
+                s.sizeOfRawData);
+  }
+  if (f.certificateSize == 0) {
+    std::printf("certificate table: none\n");
+  } else {
+    std::printf("certificate table: offset 0x%08x, %u bytes\n", f.certificateOffset,
+                f.certificateSize);
+  }
+}
+
+// The chain ends the readers use, each listed once with every reader that uses it.
+std::vector<ChainEnd> ChainEnds(File& file, bool isPe) {
+  std::vector<ChainEnd> ends;
+  auto add = [&](int64_t end, const std::string& where) {
+    if (end < 0) return;
+    for (ChainEnd& e : ends) {
+      if (e.end == end) {
+        e.where += ", " + where;
+        return;
+      }
+    }
+    ends.push_back({end, where});
+  };
+  const int64_t size = file.Size();
+  if (isPe) add(GetLastSectionEnd(file), "bundle section");
+  add(size, "end of file");
+  if (isPe && size >= 0 && size <= UINT32_MAX) {
+    const uint32_t fileSize = static_cast<uint32_t>(size);
+    add(size - GetAppendedDataSize(file, fileSize, 0), "signed file, mode 0");
+    add(size - GetAppendedDataSize(file, fileSize, 1), "before the certificate table");
+  }
+  return ends;
+}
+
+// Prints the chain; answers how many of its attachments fail their digest.
+int PrintChain(File& file, const ChainEnd& end) {
+  const std::vector<AttachmentInfo> list = ListAttachments(file, end.end);
+  std::printf("chain ending at 0x%08" PRIx64 " (%s): ", static_cast<uint64_t>(end.end),
+              end.where.c_str());
+  if (list.empty()) {
+    std::printf("no attachments\n");
+    return 0;
+  }
+  int bad = 0;
+  std::printf("%zu attachment%s\n", list.size(), list.size() == 1 ? "" : "s");
+  for (const AttachmentInfo& a : list) {
+    const char* verdict = a.dataOffset < 0 ? "invalid position"
+                          : AttachmentDigestMatches(file, a) ? "digest ok"
+                                                              : "digest MISMATCH";
+    if (std::string(verdict) != "digest ok") ++bad;
+    std::printf("  %-4s %10u bytes at 0x%08" PRIx64 "  %s\n", a.type.c_str(), a.size,
+                static_cast<uint64_t>(a.dataOffset < 0 ? 0 : a.dataOffset), verdict);
+  }
+  return bad;
+}
+
+}  // namespace
+
+int CmdInspect(const Args& args) {
+  if (args.size() != 1) return Fail("usage: qxpack inspect FILE");
+  const std::wstring path = MultiByteToWide(args[0]);
+  std::vector<uint8_t> content;
+  if (!ReadFileBytes(path, &content)) return Fail("cannot read " + args[0]);
+  std::printf("file: %s (%zu bytes)\n", args[0].c_str(), content.size());
+
+  PeFacts facts;
+  std::string why;
+  const bool isPe = ReadPeFacts(content, &facts, &why);
+  if (isPe) {
+    PrintPeFacts(facts);
+  } else {
+    std::printf("PE: %s\n", why.c_str());
+  }
+
+  File file;
+  if (!file.Open(path, FileAccess::kRead)) return Fail("cannot open " + args[0]);
+  int bad = 0;
+  for (const ChainEnd& end : ChainEnds(file, isPe)) bad += PrintChain(file, end);
+  file.Close();
+  // The signature does not cover attachments stored after its record (the
+  // setup program among them); their digests are what the stub checks.
+  if (bad) std::printf("attachments: %d failing their digest\n", bad);
+
+  uint32_t signedLength = 0;
+  const bool hasRecord = !ReadSignatureRecord(path, &signedLength).empty();
+  if (hasRecord) {
+    std::printf("signature record: _SG2 data at 0x%08x (signs the %u bytes before it)\n",
+                signedLength, signedLength);
+  } else {
+    std::printf("signature record: none\n");
+  }
+  if (!VerifyFileSignature(path, false)) {
+    std::printf("signature: invalid\n");
+  } else if (VerifyFileSignatureAttempt(path, false)) {
+    std::printf("signature: valid (whole-prefix attempt)\n");
+  } else {
+    std::printf("signature: valid (header-range attempt)\n");
+  }
+  return 0;
+}
