@@ -16,7 +16,7 @@ ARGS = None
 SKIP = 77
 
 
-def wine(*cmd, debug="-all", timeout=180, env_extra=None, display=True):
+def wine(*cmd, debug="-all", timeout=90, env_extra=None, display=True):
     env = dict(os.environ)
     env["WINEDEBUG"] = debug
     if display and XVFB.display:
@@ -32,7 +32,8 @@ def wine(*cmd, debug="-all", timeout=180, env_extra=None, display=True):
 def debug_lines(stderr):
     """The OutputDebugStringA texts in Wine's debug output, unescaped."""
     out = []
-    for m in re.finditer(rb'warn:debugstr:OutputDebugStringA "(.*)"\r?$', stderr, re.M):
+    # Wine shortens long strings to a few hundred characters and marks them "...".
+    for m in re.finditer(rb'warn:debugstr:OutputDebugStringA "(.*)"(?:\.\.\.)?\r?$', stderr, re.M):
         raw = m.group(1).decode("latin-1")
         out.append(raw.encode("latin-1").decode("unicode_escape"))
     return out
@@ -100,11 +101,9 @@ class TraceSwitchTest(unittest.TestCase):
         trace_on()
         lines = self.run_probe("len:5000")
         self.assertEqual(len(lines), 1)
-        text = lines[0]
-        self.assertTrue(text.startswith("[T "))
-        # Wine may shorten what it prints; what it shows must be within the cut.
-        body = text[13:]
-        self.assertLessEqual(len(body.rstrip(".")), 4077)
+        # Wine shows only the start of a long line; the cut itself is checked
+        # by the unit tests on both targets. Here: the line arrives, prefixed.
+        self.assertRegex(lines[0], r"^\[T [0-9a-f]{8}\] m{100}")
 
     def test_switch_off_cases(self):
         cases = [
@@ -120,6 +119,18 @@ class TraceSwitchTest(unittest.TestCase):
                 if value_type:
                     reg_set(value_type, data)
                 self.assertEqual(self.run_probe("quiet"), [])
+
+
+def bundle_section_offset(path):
+    """PointerToRawData of the last section (the bundle section)."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    nt = struct.unpack_from("<I", data, 0x3C)[0]
+    count, opt_size = struct.unpack_from("<H", data, nt + 6)[0], struct.unpack_from("<H", data, nt + 20)[0]
+    last = nt + 24 + opt_size + 40 * (count - 1)
+    assert data[last:last + 8].rstrip(b"\0") == b".QXBNDL"
+    return struct.unpack_from("<I", data, last + 20)[0]
 
 
 def qxpack(*args, check=True):
@@ -238,10 +249,13 @@ class StubTest(unittest.TestCase):
 
     def test_changed_byte_before_record_exits_2_with_one_trace(self):
         exe = self.make("tamper.exe", "silent")
+        # A byte the stub never executes or reads, but that the signature
+        # covers: the first data byte of the bundle section ("_SG1").
+        offset = bundle_section_offset(exe)
         with open(exe, "r+b") as f:
-            f.seek(0x400 + 17)  # inside the code section, far from any header range
+            f.seek(offset)
             b = f.read(1)
-            f.seek(0x400 + 17)
+            f.seek(offset)
             f.write(bytes([b[0] ^ 0x01]))
         code, lines = self.run_stub(exe)
         self.assertEqual(code, 2)
