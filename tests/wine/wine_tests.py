@@ -207,6 +207,10 @@ class StubTest(unittest.TestCase):
         for mode in ("silent", "gui"):
             with self.subTest(mode):
                 exe = self.make("valid-%s.exe" % mode, mode)
+                report = qxpack("inspect", exe).stdout
+                for t in ("_SG1", "_SG2", "TYPE", "LOAD"):
+                    self.assertIn(t, report)
+                self.assertIn("signature: valid", report)
                 code, lines = self.run_stub(exe)
                 self.assertEqual(code, 0, lines)
                 text = "".join(lines)
@@ -257,6 +261,7 @@ class StubTest(unittest.TestCase):
             b = f.read(1)
             f.seek(offset)
             f.write(bytes([b[0] ^ 0x01]))
+        self.assertIn("signature: invalid", qxpack("inspect", exe).stdout)
         code, lines = self.run_stub(exe)
         self.assertEqual(code, 2)
         invalid = [l for l in lines if "Signature not valid: " in l]

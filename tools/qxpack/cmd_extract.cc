@@ -5,10 +5,6 @@
 #include "tools/qxpack/commands.h"
 #include "util/text_conv.h"
 
-// Defined in cmd_list.cc: opens as the stub does, `reason` says why not.
-bool OpenValidated(BundleFile* bundle, const std::string& path, const std::string& goal,
-                   std::string* reason);
-
 int CmdExtract(const Args& args) {
   if (args.size() != 3) return Fail("extract: needs BUNDLE NAME OUT");
   BundleFile bundle;

@@ -19,9 +19,6 @@ void CollectTrace(const std::string& line, void* context) {
 }
 }  // namespace
 
-// Opens a bundle exactly as the installation sequence does: validation on,
-// the given certificate goal, 25 MiB chunks. On failure `reason` holds the
-// trace lines of the refusal. Shared with cmd_extract.cc.
 bool OpenValidated(BundleFile* bundle, const std::string& path, const std::string& goal,
                    std::string* reason) {
   bundle->SetExpectedGoal(goal);

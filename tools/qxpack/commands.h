@@ -20,3 +20,10 @@ int CmdExtract(const Args& args);  // extract BUNDLE NAME OUT
 
 // Prints "qxpack: <message>" on stderr and returns 1.
 int Fail(const std::string& message);
+
+class BundleFile;
+// Opens an inner bundle exactly as the installation sequence does: validation
+// on, the given certificate goal, 25 MiB chunks. On failure `reason` holds the
+// trace lines of the refusal (cmd_list.cc).
+bool OpenValidated(BundleFile* bundle, const std::string& path, const std::string& goal,
+                   std::string* reason);

@@ -1,0 +1,7 @@
+# Command-line tests of the packer on the host.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME qxpack_cli
+         COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_LIST_DIR}/tools/qxpack_cli_test.py"
+                 --qxpack $<TARGET_FILE:qxpack> --keys "${QX_KEYS_DIR}"
+                 --work "${CMAKE_CURRENT_BINARY_DIR}/qxpack-work")
+set_tests_properties(qxpack_cli PROPERTIES TIMEOUT 600)
