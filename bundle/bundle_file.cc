@@ -148,6 +148,16 @@ bool BundleFile::IsOurHandle(const RecordHandle* handle) const {
   return false;
 }
 
+bool BundleFile::ScanToRecord(const std::string& name) {
+  if (!Rewind()) return false;
+  std::string current;
+  while (ReadNextName(&current)) {
+    if (current == name) return true;
+    if (!SkipRecord()) return false;
+  }
+  return false;
+}
+
 RecordHandle* BundleFile::FindRecord(const std::string& name) {
   if (!open_ || name.empty() || handles_.size() >= kMaxOpenHandles) return nullptr;
   auto handle = std::make_unique<RecordHandle>();
@@ -165,17 +175,7 @@ RecordHandle* BundleFile::FindRecord(const std::string& name) {
     handle->chunks_ = indexed->chunks;
     handle->plain_size_ = indexed->plain_size;
   } else {
-    Rewind();
-    std::string current;
-    bool found = false;
-    while (ReadNextName(&current)) {
-      if (current == name) {
-        found = true;
-        break;
-      }
-      if (!SkipRecord()) break;
-    }
-    if (!found) {
+    if (!ScanToRecord(name)) {
       Rewind();
       return nullptr;
     }
@@ -341,17 +341,7 @@ void BundleFile::CloseRecord(RecordHandle* handle) {
 }
 
 bool BundleFile::ExtractRecord(const std::wstring& destination, const std::string& name) {
-  if (!open_ || !Rewind()) return false;
-  std::string current;
-  bool found = false;
-  while (ReadNextName(&current)) {
-    if (current == name) {
-      found = true;
-      break;
-    }
-    if (!SkipRecord()) break;
-  }
-  if (!found) return false;
+  if (!open_ || !ScanToRecord(name)) return false;
 
   File out;
   if (!out.Open(destination, FileAccess::kCreate)) return false;

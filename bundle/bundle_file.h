@@ -131,6 +131,8 @@ class BundleFile {
   bool ChunkWithinLimits(uint32_t stored, uint32_t plain) const;
   ChunkLoad LoadChunk(const ChunkEntry& chunk, std::vector<uint8_t>* plain);
   bool IsOurHandle(const RecordHandle* handle) const;
+  // Rewinds and walks the names until `name`; positioned after it when true.
+  bool ScanToRecord(const std::string& name);
   void Reset();
 
   File file_;

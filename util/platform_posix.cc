@@ -18,15 +18,6 @@ namespace {
 std::string NativePath(const std::wstring& path) { return WideToMultiByte(path); }
 }  // namespace
 
-File::~File() { Close(); }
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kInvalid);
-  }
-  return *this;
-}
 
 bool File::Open(const std::wstring& path, FileAccess access) {
   Close();
@@ -100,20 +91,6 @@ int64_t File::Size() const {
   return st.st_size;
 }
 
-MappedFile::~MappedFile() { Unmap(); }
-MappedFile::MappedFile(MappedFile&& o) noexcept
-    : data_(std::exchange(o.data_, nullptr)), size_(std::exchange(o.size_, 0)),
-      mapping_(std::exchange(o.mapping_, 0)), mapped_(std::exchange(o.mapped_, false)) {}
-MappedFile& MappedFile::operator=(MappedFile&& o) noexcept {
-  if (this != &o) {
-    Unmap();
-    data_ = std::exchange(o.data_, nullptr);
-    size_ = std::exchange(o.size_, 0);
-    mapping_ = std::exchange(o.mapping_, 0);
-    mapped_ = std::exchange(o.mapped_, false);
-  }
-  return *this;
-}
 
 bool MappedFile::Map(const File& file) {
   Unmap();
