@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
-# host unit tests, then the Windows unit and program tests under Wine (the
+# host unit tests (plain and with AddressSanitizer/UBSan), then the Windows
+# unit and program tests under Wine (the
 # i686 product build where this machine can run 32-bit programs, and always
 # the x86_64 build under 64-bit Wine).
 set -euo pipefail
@@ -11,13 +12,13 @@ bash scripts/build-cryptopp-mingw.sh i686
 bash scripts/build-cryptopp-mingw.sh x86_64
 
 jobs=$(nproc)
-for preset in host win32 win64; do
+for preset in host host-asan win32 win64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
 done
 
 status=0
-for preset in host win32 win64; do
+for preset in host host-asan win32 win64; do
   echo "== tests: $preset"
   ctest --preset "$preset" || status=1
 done
