@@ -62,9 +62,9 @@ class QxpackTest(unittest.TestCase):
             "compressible": b"norvane " * 50000,
         }
         script = self.write("script.txt", b"line one\r\nline two\n")
-        specs = ["%s=%s" % (n, self.write(n + ".bin", d)) for n, d in files.items()]
+        records = ["%s=%s" % (n, self.write(n + ".bin", d)) for n, d in files.items()]
         bundle = self.path("b.ibnd")
-        self.ok("inner", "-o", bundle, "--keys", ARGS.keys, "--script", script, "--chunk-size", 4096, *specs)
+        self.ok("inner", "-o", bundle, "--keys", ARGS.keys, "--script", script, "--chunk-size", 4096, *records)
         rows = self.listing(bundle)
         self.assertEqual(rows["install_script"][0], 19)
         self.assertEqual(rows["empty"], (0, 0))
@@ -92,11 +92,11 @@ class QxpackTest(unittest.TestCase):
 
     def test_record_count_limit(self):
         script = self.write("script.txt", b"x\n")
-        specs = ["r%03d=%s" % (i, self.write("r%03d" % i, bytes([i % 256]))) for i in range(256)]
+        records = ["r%03d=%s" % (i, self.write("r%03d" % i, bytes([i % 256]))) for i in range(256)]
         ok = self.path("255.ibnd")
-        self.ok("inner", "-o", ok, "--keys", ARGS.keys, "--script", script, *specs[:255])
+        self.ok("inner", "-o", ok, "--keys", ARGS.keys, "--script", script, *records[:255])
         self.assertEqual(len(self.listing(ok)), 256)
-        r = qxpack("inner", "-o", self.path("257.ibnd"), "--keys", ARGS.keys, "--script", script, *specs)
+        r = qxpack("inner", "-o", self.path("257.ibnd"), "--keys", ARGS.keys, "--script", script, *records)
         self.assertNotEqual(r.returncode, 0)
         self.assertFalse(os.path.exists(self.path("257.ibnd")))
 

@@ -25,12 +25,12 @@ Bytes StubChain(const Bytes& load) {
 
 // A stub image: .QXBNDL holds `chain`; then padding, a certificate table and `appended`.
 PeImage StubImage(const Bytes& chain, const Bytes& appended = Bytes()) {
-  PeSpec spec;
-  spec.sections = {{".text", PatternBytes(0x400), false}, {".rsrc", PatternBytes(0x30, 2), false},
+  PeRecipe recipe;
+  recipe.sections = {{".text", PatternBytes(0x400), false}, {".rsrc", PatternBytes(0x30, 2), false},
                    {".QXBNDL", chain, true}};
-  spec.certificate = MakeCertificateTable(0x300);
-  spec.appended = appended;
-  return BuildPe(spec);
+  recipe.certificate = MakeCertificateTable(0x300);
+  recipe.appended = appended;
+  return BuildPe(recipe);
 }
 
 class AttachmentTest : public ::testing::Test {
@@ -278,11 +278,11 @@ TEST_F(AttachmentTest, SignedFileAttachmentAndItsDataOffset) {
   // The stub's _SG2: behind it lie TYPE and LOAD (100 + 6 bytes and 3 trailers).
   const uint32_t stubSg2 = stub.lastSectionEnd - (100 + 6 + 35 + 3 * 28);
 
-  PeSpec setupSpec;
-  setupSpec.sections = {{".text", PatternBytes(0x200), false}};
-  setupSpec.overlay = MakeChain({{"_SG2", sg2}});
-  setupSpec.certificate = MakeCertificateTable(0x180);
-  const PeImage setup = BuildPe(setupSpec);
+  PeRecipe setupRecipe;
+  setupRecipe.sections = {{".text", PatternBytes(0x200), false}};
+  setupRecipe.overlay = MakeChain({{"_SG2", sg2}});
+  setupRecipe.certificate = MakeCertificateTable(0x180);
+  const PeImage setup = BuildPe(setupRecipe);
 
   Bytes unsignedFile(64, 'P');
   const Bytes chain = MakeChain({{"_SG2", sg2}, {"IBND", PatternBytes(70)}});

@@ -30,9 +30,9 @@ const CryptoPP::RSA::PrivateKey& ExeKey() {
 }
 
 Bytes StubImage() {
-  PeSpec spec;
-  spec.sections = {{".text", PatternBytes(0x600, 3)}, {".rdata", PatternBytes(0x200, 5)}};
-  return BuildPe(spec).bytes;
+  PeRecipe recipe;
+  recipe.sections = {{".text", PatternBytes(0x600, 3)}, {".rdata", PatternBytes(0x200, 5)}};
+  return BuildPe(recipe).bytes;
 }
 
 // Lines of the signature check itself (the attachment readers it calls trace too).

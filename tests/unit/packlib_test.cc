@@ -75,11 +75,11 @@ bool VerifiesWithTestKey(const std::wstring& path, bool excludeHeaderRanges) {
   return verifier.VerifyMessage(kept.data(), kept.size(), signature.data(), signature.size());
 }
 
-PeSpec StubSpec(bool pe32plus) {
-  PeSpec spec;
-  spec.pe32plus = pe32plus;
-  spec.sections = {{".text", PatternBytes(0x300), false}, {".rsrc", PatternBytes(0x10, 3), false}};
-  return spec;
+PeRecipe StubRecipe(bool pe32plus) {
+  PeRecipe recipe;
+  recipe.pe32plus = pe32plus;
+  recipe.sections = {{".text", PatternBytes(0x300), false}, {".rsrc", PatternBytes(0x10, 3), false}};
+  return recipe;
 }
 
 // ---------------------------------------------------------------------------
@@ -123,7 +123,7 @@ TEST(AttachmentWriterTest, ChainAppendedToAFileIsReadBackInFileMode) {
 
 TEST(AttachmentWriterTest, RewrittenDataGetsAFreshDigest) {
   TempDir dir;
-  PeImage pe = BuildPe(StubSpec(false));
+  PeImage pe = BuildPe(StubRecipe(false));
   Bytes chain;
   ASSERT_TRUE(AppendAttachment(&chain, "_SG2", std::string(20, '0')));
   ASSERT_TRUE(AppendAttachment(&chain, "TYPE", "gui"));
@@ -152,9 +152,9 @@ TEST(AttachmentWriterTest, RewrittenDataGetsAFreshDigest) {
 class BundleSectionTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(BundleSectionTest, HeaderFieldsDescribeTheUnroundedBundle) {
-  PeSpec spec = StubSpec(GetParam());
-  spec.overlay = PatternBytes(13, 5);  // the file end is not aligned
-  PeImage pe = BuildPe(spec);
+  PeRecipe recipe = StubRecipe(GetParam());
+  recipe.overlay = PatternBytes(13, 5);  // the file end is not aligned
+  PeImage pe = BuildPe(recipe);
   const uint32_t oldEnd = static_cast<uint32_t>(pe.bytes.size());
   const Bytes chain = MakeChain({{"TYPE", Bytes{'g', 'u', 'i'}}, {"LOAD", PatternBytes(1001)}});
 
@@ -202,9 +202,9 @@ TEST(BundleSectionSlackTest, NeedsFortyFreeBytesBeforeTheFirstSectionData) {
     bool fits;
   };
   for (const Case& c : {Case{0x90, true}, Case{0x94, false}}) {  // exactly 40, 36 bytes
-    PeSpec spec = StubSpec(false);
-    spec.lfanew = c.lfanew;
-    PeImage pe = BuildPe(spec);
+    PeRecipe recipe = StubRecipe(false);
+    recipe.lfanew = c.lfanew;
+    PeImage pe = BuildPe(recipe);
     ASSERT_EQ(pe.rawPointer[0], 0x200u);
     const Bytes before = pe.bytes;
     std::string error;
@@ -224,16 +224,16 @@ TEST(BundleSectionRefusalTest, LeavesTheImageUnchanged) {
     Bytes chain;
   };
   const Bytes chain = MakeChain({{"TYPE", Bytes{'x'}}});
-  PeSpec signedSpec = StubSpec(false);
-  signedSpec.certificate = MakeCertificateTable(0x300);
-  PeSpec bundled = StubSpec(false);
+  PeRecipe signedRecipe = StubRecipe(false);
+  signedRecipe.certificate = MakeCertificateTable(0x300);
+  PeRecipe bundled = StubRecipe(false);
   bundled.sections.push_back({".QXBNDL", chain, true});
-  PeImage dirtySlack = BuildPe(StubSpec(false));
+  PeImage dirtySlack = BuildPe(StubRecipe(false));
   dirtySlack.bytes[dirtySlack.SectionHeader(2) + 30] = 1;
   const std::vector<Case> cases = {
-      {"certificate table", BuildPe(signedSpec).bytes, chain},
+      {"certificate table", BuildPe(signedRecipe).bytes, chain},
       {"existing bundle section", BuildPe(bundled).bytes, chain},
-      {"empty chain", BuildPe(StubSpec(false)).bytes, Bytes{}},
+      {"empty chain", BuildPe(StubRecipe(false)).bytes, Bytes{}},
       {"used header slack", dirtySlack.bytes, chain},
       {"not a PE file", PatternBytes(4096), chain},
   };
@@ -285,7 +285,7 @@ TEST(ExeSignerTest, RefusesRangesTheVerifierCouldNotWalk) {
 
 TEST(ExeSignerTest, WholePrefixRecordSignsEverythingBeforeIt) {
   TempDir dir;
-  Bytes setup = BuildPe(StubSpec(false)).bytes;
+  Bytes setup = BuildPe(StubRecipe(false)).bytes;
   ASSERT_TRUE(AppendAttachment(&setup, "IBND", "inner bundle"));
   const size_t signedLength = setup.size();
   std::string error;
@@ -310,7 +310,7 @@ class SignedInstallerTest : public ::testing::Test {
   void SetUp() override {
     setup_ = PatternBytes(70000, 6);
     std::string error;
-    ASSERT_TRUE(WriteSignedInstaller(BuildPe(StubSpec(false)).bytes, setup_, "gui", TestKey(),
+    ASSERT_TRUE(WriteSignedInstaller(BuildPe(StubRecipe(false)).bytes, setup_, "gui", TestKey(),
                                      path(), &error))
         << error;
     ASSERT_TRUE(ReadWholeFile(path(), &installer_));
@@ -320,7 +320,7 @@ class SignedInstallerTest : public ::testing::Test {
   // What an Authenticode signer does: checksum, padding to 8, certificate
   // table after the last section, directory entry.
   void AddCertificateTable() {
-    const PeImage layout = BuildPe(StubSpec(false));
+    const PeImage layout = BuildPe(StubRecipe(false));
     put32(installer_, layout.optionalHeaderOffset + 64, 0x12345678);
     installer_.resize((installer_.size() + 7) & ~size_t{7}, 0);
     const uint32_t offset = static_cast<uint32_t>(installer_.size());
@@ -366,7 +366,7 @@ TEST_F(SignedInstallerTest, StillVerifiesAfterACertificateTableIsAdded) {
 }
 
 TEST_F(SignedInstallerTest, ChangedStubByteFailsAndChangedSetupByteDoesNot) {
-  const PeImage layout = BuildPe(StubSpec(false));
+  const PeImage layout = BuildPe(StubRecipe(false));
   Bytes original = installer_;
   installer_[layout.rawPointer[0] + 5] ^= 1;  // .text
   ASSERT_TRUE(WriteWholeFile(path(), installer_));
@@ -380,11 +380,11 @@ TEST_F(SignedInstallerTest, ChangedStubByteFailsAndChangedSetupByteDoesNot) {
 
 TEST(SignedInstallerRefusalTest, TooManySectionsForTheVerifier) {
   TempDir dir;
-  PeSpec spec;
-  spec.lfanew = 0x40;
-  for (int i = 0; i < 15; ++i) spec.sections.push_back({".s" + std::to_string(i), Bytes{1}, false});
+  PeRecipe recipe;
+  recipe.lfanew = 0x40;
+  for (int i = 0; i < 15; ++i) recipe.sections.push_back({".s" + std::to_string(i), Bytes{1}, false});
   std::string error;
-  EXPECT_FALSE(WriteSignedInstaller(BuildPe(spec).bytes, Bytes{1}, "gui", TestKey(),
+  EXPECT_FALSE(WriteSignedInstaller(BuildPe(recipe).bytes, Bytes{1}, "gui", TestKey(),
                                     dir.File(L"out.exe"), &error));
   EXPECT_NE(error.find("at most 15"), std::string::npos) << error;
   EXPECT_FALSE(FileExists(dir.File(L"out.exe")));

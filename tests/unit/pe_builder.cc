@@ -20,53 +20,53 @@ bool PeImage::IsPe32Plus() const {
          bytes[optionalHeaderOffset + 1] == 0x02;
 }
 
-PeImage BuildPe(const PeSpec& spec) {
+PeImage BuildPe(const PeRecipe& recipe) {
   PeImage image;
   Bytes& b = image.bytes;
-  const uint16_t optionalSize = spec.pe32plus ? 240 : 224;
-  const uint16_t machine = spec.machine ? spec.machine : (spec.pe32plus ? 0x8664 : 0x014C);
-  const uint32_t sectionCount = static_cast<uint32_t>(spec.sections.size());
+  const uint16_t optionalSize = recipe.pe32plus ? 240 : 224;
+  const uint16_t machine = recipe.machine ? recipe.machine : (recipe.pe32plus ? 0x8664 : 0x014C);
+  const uint32_t sectionCount = static_cast<uint32_t>(recipe.sections.size());
 
-  image.ntOffset = spec.lfanew;
-  image.optionalHeaderOffset = spec.lfanew + 24;
+  image.ntOffset = recipe.lfanew;
+  image.optionalHeaderOffset = recipe.lfanew + 24;
   image.sectionTableOffset = image.optionalHeaderOffset + optionalSize;
-  const uint32_t headersSize = AlignUp(image.sectionTableOffset + 40 * sectionCount, spec.fileAlignment);
+  const uint32_t headersSize = AlignUp(image.sectionTableOffset + 40 * sectionCount, recipe.fileAlignment);
   b.assign(headersSize, 0);
 
   // DOS header.
   b[0] = 'M';
   b[1] = 'Z';
-  put32(b, 0x3C, spec.lfanew);
+  put32(b, 0x3C, recipe.lfanew);
 
   // NT signature and file header.
-  const uint32_t nt = spec.lfanew;
+  const uint32_t nt = recipe.lfanew;
   put32(b, nt, 0x00004550);
   put16(b, nt + 4, machine);
   put16(b, nt + 6, static_cast<uint16_t>(sectionCount));
   put16(b, nt + 20, optionalSize);
-  put16(b, nt + 22, spec.pe32plus ? 0x0022 : 0x0102);
+  put16(b, nt + 22, recipe.pe32plus ? 0x0022 : 0x0102);
 
   // Optional header (fields that tools and loaders look at).
   const uint32_t opt = image.optionalHeaderOffset;
-  put16(b, opt, spec.pe32plus ? 0x020B : 0x010B);
-  put32(b, opt + 32, spec.sectionAlignment);
-  put32(b, opt + 36, spec.fileAlignment);
+  put16(b, opt, recipe.pe32plus ? 0x020B : 0x010B);
+  put32(b, opt + 32, recipe.sectionAlignment);
+  put32(b, opt + 36, recipe.fileAlignment);
   put16(b, opt + 40, 5);  // operating system version 5.01
   put16(b, opt + 42, 1);
   put16(b, opt + 48, 5);  // subsystem version 5.01
   put16(b, opt + 50, 1);
   put32(b, opt + 60, headersSize);
   put16(b, opt + 68, 2);  // GUI
-  put32(b, opt + (spec.pe32plus ? 108 : 92), 16);
+  put32(b, opt + (recipe.pe32plus ? 108 : 92), 16);
 
   // Sections.
   uint32_t raw = headersSize;
-  uint32_t virtualAddress = AlignUp(headersSize, spec.sectionAlignment);
+  uint32_t virtualAddress = AlignUp(headersSize, recipe.sectionAlignment);
   uint32_t imageSize = virtualAddress;
   for (uint32_t i = 0; i < sectionCount; ++i) {
-    const PeSection& s = spec.sections[i];
+    const PeSection& s = recipe.sections[i];
     const uint32_t dataSize = static_cast<uint32_t>(s.data.size());
-    const uint32_t rawSize = s.exactRawSize ? dataSize : AlignUp(dataSize, spec.fileAlignment);
+    const uint32_t rawSize = s.exactRawSize ? dataSize : AlignUp(dataSize, recipe.fileAlignment);
     const uint32_t header = image.SectionHeader(i);
     for (size_t c = 0; c < 8 && c < s.name.size(); ++c) b[header + c] = static_cast<uint8_t>(s.name[c]);
     put32(b, header + 8, dataSize);
@@ -78,24 +78,24 @@ PeImage BuildPe(const PeSpec& spec) {
     b.resize(raw + rawSize, 0);
     image.rawPointer.push_back(raw);
     image.rawSize.push_back(rawSize);
-    imageSize = s.exactRawSize ? virtualAddress + dataSize : virtualAddress + AlignUp(dataSize, spec.sectionAlignment);
-    virtualAddress += AlignUp(std::max<uint32_t>(dataSize, 1), spec.sectionAlignment);
+    imageSize = s.exactRawSize ? virtualAddress + dataSize : virtualAddress + AlignUp(dataSize, recipe.sectionAlignment);
+    virtualAddress += AlignUp(std::max<uint32_t>(dataSize, 1), recipe.sectionAlignment);
     raw += rawSize;
   }
   put32(b, opt + 56, imageSize);
   image.lastSectionEnd = raw;
 
   image.overlayOffset = static_cast<uint32_t>(b.size());
-  appendBytes(b, spec.overlay.data(), spec.overlay.size());
-  if (!spec.certificate.empty()) {
-    if (spec.padCertificateTo8) b.resize(AlignUp(static_cast<uint32_t>(b.size()), 8), 0);
+  appendBytes(b, recipe.overlay.data(), recipe.overlay.size());
+  if (!recipe.certificate.empty()) {
+    if (recipe.padCertificateTo8) b.resize(AlignUp(static_cast<uint32_t>(b.size()), 8), 0);
     image.certificateOffset = static_cast<uint32_t>(b.size());
-    appendBytes(b, spec.certificate.data(), spec.certificate.size());
+    appendBytes(b, recipe.certificate.data(), recipe.certificate.size());
     put32(b, image.CertificateDirectory(), image.certificateOffset);
-    put32(b, image.CertificateDirectory() + 4, static_cast<uint32_t>(spec.certificate.size()));
+    put32(b, image.CertificateDirectory() + 4, static_cast<uint32_t>(recipe.certificate.size()));
   }
   image.appendedOffset = static_cast<uint32_t>(b.size());
-  appendBytes(b, spec.appended.data(), spec.appended.size());
+  appendBytes(b, recipe.appended.data(), recipe.appended.size());
   return image;
 }
 

@@ -17,7 +17,7 @@ struct PeSection {
   bool exactRawSize = false;  // SizeOfRawData = data.size(), not rounded to the file alignment
 };
 
-struct PeSpec {
+struct PeRecipe {
   bool pe32plus = false;
   uint16_t machine = 0;  // 0: i386 for PE32, AMD64 for PE32+
   uint32_t lfanew = 0x80;
@@ -49,7 +49,7 @@ struct PeImage {
   bool IsPe32Plus() const;
 };
 
-PeImage BuildPe(const PeSpec& spec);
+PeImage BuildPe(const PeRecipe& recipe);
 
 // A certificate table of `size` bytes (WIN_CERTIFICATE header and filler that
 // never contains the attachment magic).

@@ -12,14 +12,14 @@ namespace {
 
 // Three ordinary sections and a last bundle section whose raw size is not
 // a multiple of the file alignment.
-PeSpec StubSpec(bool pe32plus, size_t bundleSize = 0x123) {
-  PeSpec spec;
-  spec.pe32plus = pe32plus;
-  spec.sections = {{".text", PatternBytes(0x300), false},
+PeRecipe StubRecipe(bool pe32plus, size_t bundleSize = 0x123) {
+  PeRecipe recipe;
+  recipe.pe32plus = pe32plus;
+  recipe.sections = {{".text", PatternBytes(0x300), false},
                    {".rdata", PatternBytes(0x80, 2), false},
                    {".rsrc", PatternBytes(0x10, 3), false},
                    {".QXBNDL", PatternBytes(bundleSize, 4), true}};
-  return spec;
+  return recipe;
 }
 
 class PeLayoutTest : public ::testing::Test {
@@ -57,7 +57,7 @@ class PeLayoutTest : public ::testing::Test {
 
 TEST_F(PeLayoutTest, LastSectionEndIsExactRawEndForBothFormats) {
   for (bool pe32plus : {false, true}) {
-    const PeImage image = BuildPe(StubSpec(pe32plus));
+    const PeImage image = BuildPe(StubRecipe(pe32plus));
     std::string printed;
     EXPECT_EQ(LastSectionEnd(image.bytes, &printed), static_cast<int32_t>(image.lastSectionEnd));
     EXPECT_EQ(image.lastSectionEnd % 0x200, 0x123u) << "no rounding to the file alignment";
@@ -73,7 +73,7 @@ TEST_F(PeLayoutTest, LastSectionEndClearsBit31WithoutOverflow) {
       {0xFFFFFF00, 0x200, 0x100},              // the sum passes 32 bits
   };
   for (const Case& c : cases) {
-    PeImage image = BuildPe(StubSpec(false));
+    PeImage image = BuildPe(StubRecipe(false));
     const uint32_t last = image.SectionHeader(3);
     put32(image.bytes, last + 16, c.size);
     put32(image.bytes, last + 20, c.pointer);
@@ -83,8 +83,8 @@ TEST_F(PeLayoutTest, LastSectionEndClearsBit31WithoutOverflow) {
 }
 
 TEST_F(PeLayoutTest, LastSectionEndRefusesBadHeadersWithMessage) {
-  const Bytes good = BuildPe(StubSpec(false)).bytes;
-  const PeImage layout = BuildPe(StubSpec(false));
+  const Bytes good = BuildPe(StubRecipe(false)).bytes;
+  const PeImage layout = BuildPe(StubRecipe(false));
   auto patched = [&](uint64_t offset, uint32_t value, int width) {
     Bytes b = good;
     if (width == 2) put16(b, offset, static_cast<uint16_t>(value)); else put32(b, offset, value);
@@ -112,8 +112,8 @@ TEST_F(PeLayoutTest, LastSectionEndRefusesBadHeadersWithMessage) {
 
 TEST_F(PeLayoutTest, LastSectionEndNeedsTheWholeSectionTableInsideTheFile) {
   // Headers only: the file ends with the section table.
-  PeSpec spec = StubSpec(false);
-  const PeImage image = BuildPe(spec);
+  PeRecipe recipe = StubRecipe(false);
+  const PeImage image = BuildPe(recipe);
   const size_t tableEnd = image.SectionHeader(4);
   struct Case { size_t length; int32_t expected; };
   const Case cases[] = {{tableEnd, static_cast<int32_t>(image.lastSectionEnd)},
@@ -132,13 +132,13 @@ TEST_F(PeLayoutTest, LastSectionEndNeedsTheWholeSectionTableInsideTheFile) {
 // 0-7 bytes of padding, a certificate table, maybe more bytes.
 PeImage SignedWithOverlayChain(size_t chainData, uint32_t certSize, bool pe32plus = false,
                                const Bytes& appended = Bytes()) {
-  PeSpec spec;
-  spec.pe32plus = pe32plus;
-  spec.sections = {{".text", PatternBytes(0x200), false}, {".data", PatternBytes(0x40), false}};
-  spec.overlay = MakeChain({{"_SG2", PatternBytes(chainData, 9)}});
-  spec.certificate = MakeCertificateTable(certSize);
-  spec.appended = appended;
-  return BuildPe(spec);
+  PeRecipe recipe;
+  recipe.pe32plus = pe32plus;
+  recipe.sections = {{".text", PatternBytes(0x200), false}, {".data", PatternBytes(0x40), false}};
+  recipe.overlay = MakeChain({{"_SG2", PatternBytes(chainData, 9)}});
+  recipe.certificate = MakeCertificateTable(certSize);
+  recipe.appended = appended;
+  return BuildPe(recipe);
 }
 
 TEST_F(PeLayoutTest, AppendedSizeModeOneEndsChainBeforeCertificatePadding) {
@@ -175,13 +175,13 @@ TEST_F(PeLayoutTest, AppendedSizeSearchesSixtyPositionsBeforeTheTable) {
   struct Case { uint32_t distance; bool found; };
   const Case cases[] = {{4, true}, {63, true}, {64, false}};
   for (const Case& c : cases) {
-    PeSpec spec;
-    spec.sections = {{".text", PatternBytes(0x200), false}};
-    spec.overlay = MakeChain({{"_SG2", PatternBytes(8)}});
-    spec.overlay.resize(spec.overlay.size() + c.distance - 4, 0);
-    spec.certificate = MakeCertificateTable(0x200);
-    spec.padCertificateTo8 = false;
-    const PeImage image = BuildPe(spec);
+    PeRecipe recipe;
+    recipe.sections = {{".text", PatternBytes(0x200), false}};
+    recipe.overlay = MakeChain({{"_SG2", PatternBytes(8)}});
+    recipe.overlay.resize(recipe.overlay.size() + c.distance - 4, 0);
+    recipe.certificate = MakeCertificateTable(0x200);
+    recipe.padCertificateTo8 = false;
+    const PeImage image = BuildPe(recipe);
     const uint32_t size = static_cast<uint32_t>(image.bytes.size());
     const uint32_t magicEnd = image.certificateOffset - c.distance + 4;
     EXPECT_EQ(AppendedSize(image.bytes, 1), c.found ? size - magicEnd : 0u) << c.distance;
@@ -224,7 +224,7 @@ TEST_F(PeLayoutTest, AppendedSizeIgnoresModeForPe32Plus) {
 
 TEST_F(PeLayoutTest, RangesOfBundleImageCoverItsSectionHeaderAndSlack) {
   for (bool pe32plus : {false, true}) {
-    const PeImage image = BuildPe(StubSpec(pe32plus));
+    const PeImage image = BuildPe(StubRecipe(pe32plus));
     const uint32_t e = image.ntOffset;
     const uint32_t lastHeader = image.SectionHeader(3);
     const uint32_t firstRaw = image.rawPointer[0];
@@ -239,9 +239,9 @@ TEST_F(PeLayoutTest, RangesOfBundleImageCoverItsSectionHeaderAndSlack) {
 
 TEST_F(PeLayoutTest, RangesWithoutBundleStartAfterLastSectionHeader) {
   for (const char* name : {".rsrc", ".QXBNDLX", ".QXBND"}) {
-    PeSpec spec = StubSpec(false);
-    spec.sections.back().name = name;
-    const PeImage image = BuildPe(spec);
+    PeRecipe recipe = StubRecipe(false);
+    recipe.sections.back().name = name;
+    const PeImage image = BuildPe(recipe);
     const uint32_t slack = image.SectionHeader(3) + 40;
     RangeList ranges;
     ASSERT_TRUE(Ranges(image.bytes, &ranges)) << name;
@@ -254,19 +254,19 @@ TEST_F(PeLayoutTest, RangesRefuseMoreThan15Sections) {
   struct Case { size_t sections; bool accepted; };
   const Case cases[] = {{15, true}, {16, false}, {0, false}};
   for (const Case& c : cases) {
-    PeSpec spec;
-    for (size_t i = 0; i < c.sections; ++i) spec.sections.push_back({".s" + std::to_string(i), PatternBytes(16), false});
+    PeRecipe recipe;
+    for (size_t i = 0; i < c.sections; ++i) recipe.sections.push_back({".s" + std::to_string(i), PatternBytes(16), false});
     RangeList ranges = {{1, 1}};
-    EXPECT_EQ(Ranges(BuildPe(spec).bytes, &ranges), c.accepted) << c.sections;
+    EXPECT_EQ(Ranges(BuildPe(recipe).bytes, &ranges), c.accepted) << c.sections;
     EXPECT_EQ(ranges.size(), c.accepted ? 6u : 1u) << "nothing appended on failure";
   }
 }
 
 TEST_F(PeLayoutTest, RangesRefuseNonsenseLayouts) {
-  const PeImage image = BuildPe(StubSpec(false));           // last is .QXBNDL
-  PeSpec plainSpec = StubSpec(false);
-  plainSpec.sections.back().name = ".rsrc";
-  const PeImage plain = BuildPe(plainSpec);
+  const PeImage image = BuildPe(StubRecipe(false));           // last is .QXBNDL
+  PeRecipe plainRecipe = StubRecipe(false);
+  plainRecipe.sections.back().name = ".rsrc";
+  const PeImage plain = BuildPe(plainRecipe);
   const uint32_t lastHeader = image.SectionHeader(3);
   auto with = [](const PeImage& img, uint64_t offset, uint32_t value) { Bytes b = img.bytes; put32(b, offset, value); return b; };
   auto with16 = [](const PeImage& img, uint64_t offset, uint16_t value) { Bytes b = img.bytes; put16(b, offset, value); return b; };

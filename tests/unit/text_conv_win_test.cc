@@ -1,4 +1,4 @@
-// UTF-16 specifics that only the Windows target can show.
+// UTF-16 details that only the Windows target can show.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,6 +1,6 @@
 // RSA keys for the packer: private keys as PKCS #8 DER, public keys as
 // SubjectPublicKeyInfo DER, from files or bytes. Every function answers false
-// (leaving *key unspecified) instead of throwing.
+// (*key may then hold anything) instead of throwing.
 #pragma once
 
 #include <cstdint>
