@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "bundle/pe_format.h"
 #include "util/byte_reader.h"
 
 namespace {
@@ -11,13 +12,13 @@ namespace {
 constexpr uint16_t kDosMagic = 0x5A4D;          // "MZ"
 constexpr uint32_t kNtSignature = 0x00004550;   // "PE\0\0"
 constexpr uint32_t kChainMagic = 0x32444241;    // "ABD2", the attachment trailer magic
-constexpr uint16_t kMachineI386 = 0x014C;
-constexpr uint16_t kMachineAmd64 = 0x8664;
+using pe::kMachineAmd64;
+using pe::kMachineI386;
+using pe::kSectionHeaderSize;
 
 constexpr uint64_t kDosHeaderSize = 64;
-constexpr uint64_t kLfanewOffset = 0x3C;
-constexpr uint64_t kFileHeaderEnd = 24;          // signature + IMAGE_FILE_HEADER
-constexpr uint64_t kSectionHeaderSize = 40;
+constexpr uint64_t kLfanewOffset = pe::kLfanewOffset;
+constexpr uint64_t kFileHeaderEnd = pe::kOptionalHeader;  // signature + IMAGE_FILE_HEADER
 constexpr uint64_t kNtHeadersPe32 = 248;         // with a standard optional header
 constexpr uint64_t kNtHeadersPe32Plus = 264;
 constexpr uint64_t kMaxVolatileSections = 15;
@@ -25,17 +26,17 @@ constexpr uint32_t kMinCertificateTable = 0x100;
 constexpr uint64_t kMagicSearchPositions = 60;
 
 // Offsets relative to e_lfanew.
-constexpr uint64_t kMachineField = 4;
-constexpr uint64_t kSectionCountField = 6;
-constexpr uint64_t kOptionalSizeField = 20;
-constexpr uint64_t kSizeOfImageField = 24 + 56;
-constexpr uint64_t kCheckSumField = 24 + 64;
-constexpr uint64_t kCertDirPe32 = 24 + 128;
-constexpr uint64_t kCertDirPe32Plus = 24 + 144;
+constexpr uint64_t kMachineField = pe::kMachineField;
+constexpr uint64_t kSectionCountField = pe::kSectionCountField;
+constexpr uint64_t kOptionalSizeField = pe::kOptionalSizeField;
+constexpr uint64_t kSizeOfImageField = pe::kOptionalHeader + pe::kSizeOfImageField;
+constexpr uint64_t kCheckSumField = pe::kOptionalHeader + pe::kCheckSumField;
+constexpr uint64_t kCertDirPe32 = pe::kOptionalHeader + pe::kCertDirPe32;
+constexpr uint64_t kCertDirPe32Plus = pe::kOptionalHeader + pe::kCertDirPe32Plus;
 
 // Offsets inside a section header.
-constexpr uint64_t kRawSizeField = 16;
-constexpr uint64_t kRawPointerField = 20;
+constexpr uint64_t kRawSizeField = pe::kRawSizeField;
+constexpr uint64_t kRawPointerField = pe::kRawPointerField;
 
 static_assert(kNtHeadersPe32 == kFileHeaderEnd + 224, "PE32 optional header is 224 bytes");
 static_assert(kNtHeadersPe32Plus == kFileHeaderEnd + 240, "PE32+ optional header is 240 bytes");
@@ -193,7 +194,7 @@ bool CollectVolatileHeaderRanges(File& file, RangeList* ranges) {
   uint32_t firstRaw = 0;
   char name[9] = {};
   if (!image.U32(table + kRawPointerField, &firstRaw) || !image.Bytes(last, name, 8)) return false;
-  const bool isBundle = std::string(name) == ".QXBNDL";
+  const bool isBundle = std::string(name) == pe::kBundleSectionName;
 
   const bool pe32 = machine == kMachineI386;
   const uint64_t e = lfanew;

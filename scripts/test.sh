@@ -1,24 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
 # host unit tests (plain and with AddressSanitizer/UBSan), then the Windows
-# unit and program tests under Wine (the
-# i686 product build where this machine can run 32-bit programs, and always
-# the x86_64 build under 64-bit Wine).
+# unit and program tests under Wine (the i686 product build where this
+# machine can run 32-bit programs, and always the x86_64 build under 64-bit Wine).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
-bash scripts/install-deps.sh
-bash scripts/build-cryptopp-mingw.sh i686
-bash scripts/build-cryptopp-mingw.sh x86_64
-
-jobs=$(nproc)
-for preset in host host-asan win32 win64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j"$jobs"
-done
+presets=(host host-asan win32 win64)
+bash scripts/prepare.sh "${presets[@]}"
 
 status=0
-for preset in host host-asan win32 win64; do
+for preset in "${presets[@]}"; do
   echo "== tests: $preset"
   ctest --preset "$preset" || status=1
 done

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -111,8 +113,8 @@ TEST_F(AttachmentTest, WalkEndsAtMissingMagicOrBelowOffsetZero) {
   Bytes atStart = MakeChain({{"TYPE", kTypeText}});  // nothing before the chain
   Bytes hugeSize = atStart;
   put32(hugeSize, hugeSize.size() - 12, 0xFFFFFFFF);  // next trailer far below zero
-  Bytes afterJunk(100, 'P');
-  afterJunk.insert(afterJunk.end(), atStart.begin(), atStart.end());
+  Bytes afterJunk(100 + atStart.size(), 'P');
+  std::copy(atStart.begin(), atStart.end(), afterJunk.begin() + 100);
   struct Case { const char* name; Bytes file; };
   const Case cases[] = {{"chain at offset 0", atStart}, {"huge size field", hugeSize}, {"junk before", afterJunk}};
   for (const Case& c : cases) {

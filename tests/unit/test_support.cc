@@ -12,6 +12,7 @@
 #include "util/platform.h"
 #include "util/text_conv.h"
 #include "test_support_platform.h"
+#include "tools/packlib/file_io.h"
 
 namespace {
 ProgressRecorder* g_recorder = nullptr;
@@ -31,20 +32,8 @@ TempDir::TempDir() : path_(MakeTempDirectory()) {}
 TempDir::~TempDir() { RemoveTree(path_); }
 std::wstring TempDir::File(const std::wstring& name) const { return path_ + kPathSep + name; }
 
-bool WriteWholeFile(const std::wstring& path, const Bytes& data) {
-  ::File f;
-  if (!f.Open(path, FileAccess::kCreate)) return false;
-  return data.empty() || f.Write(data.data(), data.size());
-}
-
-bool ReadWholeFile(const std::wstring& path, Bytes* data) {
-  ::File f;
-  if (!f.Open(path, FileAccess::kRead)) return false;
-  int64_t size = f.Size();
-  if (size < 0) return false;
-  data->resize(static_cast<size_t>(size));
-  return size == 0 || f.Read(data->data(), data->size()) == data->size();
-}
+bool WriteWholeFile(const std::wstring& path, const Bytes& data) { return WriteFileBytes(path, data); }
+bool ReadWholeFile(const std::wstring& path, Bytes* data) { return ReadFileBytes(path, data); }
 
 bool FileExists(const std::wstring& path) {
   ::File f;

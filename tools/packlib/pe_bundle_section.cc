@@ -3,17 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bundle/pe_format.h"
 #include "util/byte_reader.h"
-
-const char kBundleSectionName[] = ".QXBNDL";
 
 namespace {
 
-constexpr uint16_t kMachineI386 = 0x014C;
-constexpr uint16_t kMachineAmd64 = 0x8664;
+using pe::kBundleSectionName;
+using pe::kMachineAmd64;
+using pe::kMachineI386;
+using pe::kSectionHeaderSize;
 constexpr uint16_t kMagicPe32 = 0x10B;
 constexpr uint16_t kMagicPe32Plus = 0x20B;
-constexpr uint32_t kSectionHeaderSize = 40;
 constexpr uint32_t kCertificateEntry = 4;
 // Initialized data, readable: the loader maps the bundle but nothing runs it.
 constexpr uint32_t kBundleCharacteristics = 0x40000040;
@@ -61,20 +61,20 @@ bool ReadPeFacts(const std::vector<uint8_t>& image, PeFacts* facts, std::string*
   const ByteReader r(image.data(), image.size());
   PeFacts f;
   if (!r.Equals(0, "MZ", 2)) return Refuse(error, "not a PE file (no MZ signature)");
-  if (!r.U32(0x3C, &f.ntHeadersOffset)) return Refuse(error, "truncated DOS header");
+  if (!r.U32(pe::kLfanewOffset, &f.ntHeadersOffset)) return Refuse(error, "truncated DOS header");
   if (!r.Equals(f.ntHeadersOffset, "PE\0\0", 4)) {
     return Refuse(error, "not a PE file (no PE signature)");
   }
   const uint64_t nt = f.ntHeadersOffset;
   uint16_t sectionCount = 0, optionalSize = 0, magic = 0;
-  if (!r.U16(nt + 4, &f.machine) || !r.U16(nt + 6, &sectionCount) ||
-      !r.U16(nt + 20, &optionalSize)) {
+  if (!r.U16(nt + pe::kMachineField, &f.machine) || !r.U16(nt + pe::kSectionCountField, &sectionCount) ||
+      !r.U16(nt + pe::kOptionalSizeField, &optionalSize)) {
     return Refuse(error, "truncated file header");
   }
   if (f.machine != kMachineI386 && f.machine != kMachineAmd64) {
     return Refuse(error, "unsupported machine type");
   }
-  const uint64_t opt = nt + 24;
+  const uint64_t opt = nt + pe::kOptionalHeader;
   if (!r.U16(opt, &magic)) return Refuse(error, "truncated optional header");
   if (magic != kMagicPe32 && magic != kMagicPe32Plus) {
     return Refuse(error, "unknown optional header magic");
@@ -88,8 +88,8 @@ bool ReadPeFacts(const std::vector<uint8_t>& image, PeFacts* facts, std::string*
   uint32_t rvaCount = 0;
   if (!r.Contains(opt, optionalSize) || optionalSize < rvaCountOffset + 4 - opt ||
       !r.U32(opt + 32, &f.sectionAlignment) || !r.U32(opt + 36, &f.fileAlignment) ||
-      !r.U32(opt + 56, &f.sizeOfImage) || !r.U32(opt + 60, &f.sizeOfHeaders) ||
-      !r.U32(opt + 64, &f.checkSum) || !r.U32(rvaCountOffset, &rvaCount)) {
+      !r.U32(opt + pe::kSizeOfImageField, &f.sizeOfImage) || !r.U32(opt + 60, &f.sizeOfHeaders) ||
+      !r.U32(opt + pe::kCheckSumField, &f.checkSum) || !r.U32(rvaCountOffset, &rvaCount)) {
     return Refuse(error, "truncated optional header");
   }
   const uint64_t certEntry = directoryOffset + 8 * kCertificateEntry;
@@ -112,8 +112,8 @@ bool ReadPeFacts(const std::vector<uint8_t>& image, PeFacts* facts, std::string*
     s.name = name;
     r.U32(h + 8, &s.virtualSize);
     r.U32(h + 12, &s.virtualAddress);
-    r.U32(h + 16, &s.sizeOfRawData);
-    r.U32(h + 20, &s.pointerToRawData);
+    r.U32(h + pe::kRawSizeField, &s.sizeOfRawData);
+    r.U32(h + pe::kRawPointerField, &s.pointerToRawData);
     f.sections.push_back(s);
   }
   *facts = f;
@@ -175,13 +175,13 @@ bool AddBundleSection(std::vector<uint8_t>* image, const std::vector<uint8_t>& c
   std::memcpy(h, kBundleSectionName, sizeof(kBundleSectionName));  // NUL-padded to 8
   Put32(out, newHeader + 8, static_cast<uint32_t>(chain.size()));   // VirtualSize
   Put32(out, newHeader + 12, static_cast<uint32_t>(virtualAddress));
-  Put32(out, newHeader + 16, static_cast<uint32_t>(chain.size()));  // SizeOfRawData, unrounded
-  Put32(out, newHeader + 20, static_cast<uint32_t>(pointerToRawData));
+  Put32(out, newHeader + pe::kRawSizeField, static_cast<uint32_t>(chain.size()));  // unrounded
+  Put32(out, newHeader + pe::kRawPointerField, static_cast<uint32_t>(pointerToRawData));
   Put32(out, newHeader + 36, kBundleCharacteristics);
 
-  Put16(out, f.ntHeadersOffset + 6, static_cast<uint16_t>(f.sections.size() + 1));
-  Put32(out, f.optionalHeaderOffset + 56, static_cast<uint32_t>(sizeOfImage));
-  Put32(out, f.optionalHeaderOffset + 64, 0);  // CheckSum: stale now; signers recompute it
+  Put16(out, f.ntHeadersOffset + pe::kSectionCountField, static_cast<uint16_t>(f.sections.size() + 1));
+  Put32(out, f.optionalHeaderOffset + pe::kSizeOfImageField, static_cast<uint32_t>(sizeOfImage));
+  Put32(out, f.optionalHeaderOffset + pe::kCheckSumField, 0);  // CheckSum: stale now; signers recompute it
   image->swap(out);
   return true;
 }

@@ -48,4 +48,3 @@ bool ReadPeFacts(const std::vector<uint8_t>& image, PeFacts* facts, std::string*
 bool AddBundleSection(std::vector<uint8_t>* image, const std::vector<uint8_t>& chain,
                       std::string* error);
 
-extern const char kBundleSectionName[];  // ".QXBNDL"
