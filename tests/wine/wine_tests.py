@@ -449,10 +449,18 @@ class InstallTest(unittest.TestCase):
              "leaves the workspace, refused"),
             ("absolute destination", dict(script="dep-silent,f,C:\\escape.bin", files=good),
              "leaves the workspace, refused"),
+            ("setup is no program", dict(script="", files={}, setup=self.not_a_program()),
+             "CreateProcessW failed, le "),
+            ("no temporary directory", dict(script="", files={}), "workspace not created under "),
         ]
         for name, build_args, needle in cases:
             with self.subTest(name):
-                code, trace, report = self.run_installer(self.build(**build_args))
+                exe = self.build(**build_args)
+                if name == "no temporary directory":
+                    with temp_directory_moved_to("Z:\\nonexistent\\tmp"):
+                        code, trace, report = self.run_installer(exe)
+                else:
+                    code, trace, report = self.run_installer(exe)
                 self.assertEqual(code, 0, trace)
                 self.assertIsNone(report, "setup started")
                 self.assertIn(needle, trace)
@@ -460,6 +468,12 @@ class InstallTest(unittest.TestCase):
                 for temp in prefix_temp_dirs():
                     self.assertFalse(os.path.exists(os.path.join(temp, "escape.bin")))
                 self.assertEqual(leftover_workspaces(), [])
+
+    def not_a_program(self):
+        path = os.path.join(self.work, "not-a-program.exe")
+        with open(path, "wb") as f:
+            f.write(b"MZ" + os.urandom(4000))
+        return path
 
     def test_gui_progress_and_hidden_dialog(self):
         if not XVFB.display:
@@ -488,6 +502,28 @@ class InstallTest(unittest.TestCase):
             self.assertTrue(closed, "no 'Installer file is corrupted.' box")
             self.assertEqual(code, 0)
             self.assertFalse(os.path.exists(report), "setup started")
+
+
+class temp_directory_moved_to:
+    """Points the prefix user's TEMP and TMP (which Wine takes from the
+    registry, not from the Linux environment) elsewhere, and back."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def set(self, value):
+        for name in ("TEMP", "TMP"):
+            wine("reg", "add", r"HKCU\Environment", "/v", name, "/t", "REG_SZ", "/d", value, "/f",
+                 display=False)
+
+    def __enter__(self):
+        r = wine("reg", "query", r"HKCU\Environment", "/v", "TEMP", display=False)
+        m = re.search(rb"TEMP\s+REG_SZ\s+(.+?)\r?$", r.stdout, re.M)
+        self.saved = m.group(1).decode() if m else r"C:\users\%s\Temp" % os.environ.get("USER", "root")
+        self.set(self.path)
+
+    def __exit__(self, *exc):
+        self.set(self.saved)
 
 
 def flip(path, offset):
