@@ -14,6 +14,7 @@
 #include "bundle/bundle_file.h"
 #include "diagnostics/trace.h"
 #include "integrity/file_signature.h"
+#include "util/fault_injection.h"
 #include "util/platform.h"
 #include "util/text_conv.h"
 
@@ -30,8 +31,12 @@ bool ReadInstallScript(BundleFile* bundle, std::vector<std::string>* lines) {
   std::vector<char> buffer(kScriptLineCapacity);
   while (bundle->ReadLine(buffer.data(), buffer.size(), script))
     lines->push_back(TrimScriptLine(buffer.data()));
+  // ReadLine answers nothing on a failed read as at the end: a script cut
+  // short must not install part of the product and report success.
+  const bool whole = script->position() == script->size();
   bundle->CloseRecord(script);
-  return true;
+  if (!whole) DebugTrace("[INSTALLER] install_script could not be read to its end\n");
+  return whole;
 }
 
 uint32_t WindowsMajorVersion() {
@@ -159,7 +164,8 @@ bool FileExists(const std::wstring& path) {
 void CreateParentDirectories(const std::wstring& path) {
   for (size_t p = path.find(L'\\'); p != std::wstring::npos; p = path.find(L'\\', p + 1)) {
     const std::wstring prefix = path.substr(0, p);
-    if (!FileExists(prefix)) CreateDirectoryW(prefix.c_str(), nullptr);
+    if (!FileExists(prefix) && !InjectFault(FaultSite::kCreateDirectory))
+      CreateDirectoryW(prefix.c_str(), nullptr);
   }
 }
 

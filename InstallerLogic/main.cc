@@ -9,6 +9,7 @@
 #include "InstallerLogic/install_sequence.h"
 #include "InstallerLogic/progress.h"
 #include "InstallerLogic/run_values.h"
+#include "InstallerLogic/scoped_handle.h"
 #include "bundle/attachment.h"
 #include "diagnostics/trace.h"
 #include "integrity/file_signature.h"
@@ -19,21 +20,6 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitNoType = 1;
 constexpr int kExitInvalid = 2;
-
-// Owns a kernel handle and closes it on every path.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE h) : h_(h) {}
-  ~ScopedHandle() {
-    if (h_) CloseHandle(h_);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 void TrimTrailing(std::string& text) {
   // Signed reading on purpose: bytes 0x80-0xFF at the end go as well.
@@ -78,9 +64,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   RestrictDllSearchPath();
 
   argList = CommandLineToArgvW(commandLine, &argCount);
-  wchar_t path[1024] = {0};
-  GetModuleFileNameW(nullptr, path, 1024);
-  modulePath = path;
+  // XP does not terminate a path cut at the buffer's end: use the length.
+  wchar_t path[1024];
+  const DWORD length = GetModuleFileNameW(nullptr, path, 1024);
+  modulePath.assign(path, length < 1024 ? length : 1024);
   SetModulePath(modulePath);
 
   installType = ReadAttachment(modulePath, "TYPE");

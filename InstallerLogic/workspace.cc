@@ -9,7 +9,9 @@
 #include "InstallerLogic/bitness.h"
 #include "InstallerLogic/workspace_rules.h"
 #include "diagnostics/trace.h"
+#include "util/fault_injection.h"
 #include "util/fs_redirection.h"
+#include "util/platform.h"
 #include "util/text_conv.h"
 
 namespace {
@@ -67,6 +69,7 @@ bool CreateProtectedDirectory(const std::wstring& path, const std::wstring& sddl
                                                             descriptor.out(), nullptr))
     return false;
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
+  if (InjectFault(FaultSite::kCreateDirectory)) return false;
   return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
 }
 
@@ -127,7 +130,7 @@ CleanupList::~CleanupList() {
   DebugTrace("Begin cleanup of %d files\n", static_cast<int>(files_.size()));
   for (const std::wstring& file : files_) {
     DebugTrace("Cleanup %s\n", Narrow(file).c_str());
-    DeleteFileW(file.c_str());
+    RemoveFile(file);
   }
   DebugTrace("Done\n");
   DebugTrace("Begin cleanup of %d dirs\n", static_cast<int>(directories_.size()));
@@ -152,7 +155,7 @@ void ClearReadOnly(const std::wstring& path, DWORD attributes) {
 
 void RemoveDirectoryEntry(const std::wstring& path) {
   DebugTrace("Delete Dir %s\n", Narrow(path).c_str());
-  RemoveDirectoryW(path.c_str());
+  if (!InjectFault(FaultSite::kDelete)) RemoveDirectoryW(path.c_str());
 }
 
 }  // namespace
@@ -178,7 +181,7 @@ void DeleteDirectoryTree(const std::wstring& path) {
           // A link's own attributes are left alone: changing them could reach its target.
           if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             ClearReadOnly(child, found.dwFileAttributes);
-          DeleteFileW(child.c_str());
+          RemoveFile(child);
           break;
       }
     } while (FindNextFileW(find, &found));

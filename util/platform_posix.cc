@@ -1,6 +1,8 @@
 // POSIX side of the platform layer, for host builds (tests, the packer).
 #include "util/platform.h"
 
+#include "util/fault_injection.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -21,6 +23,7 @@ std::string NativePath(const std::wstring& path) { return WideToMultiByte(path);
 
 bool File::Open(const std::wstring& path, FileAccess access) {
   Close();
+  if (InjectFault(FaultSite::kOpen)) return false;
   std::string native = NativePath(path);
   if (native.empty()) return false;
   int fd = -1;
@@ -50,7 +53,7 @@ void File::Close() {
 }
 
 size_t File::Read(void* buffer, size_t n) {
-  if (!IsOpen()) return 0;
+  if (!IsOpen() || InjectFault(FaultSite::kRead)) return 0;
   size_t done = 0;
   while (done < n) {
     ssize_t r = ::read(static_cast<int>(handle_), static_cast<char*>(buffer) + done, n - done);
@@ -62,7 +65,7 @@ size_t File::Read(void* buffer, size_t n) {
 }
 
 bool File::Write(const void* buffer, size_t n) {
-  if (!IsOpen()) return false;
+  if (!IsOpen() || InjectFault(FaultSite::kWrite)) return false;
   size_t done = 0;
   while (done < n) {
     ssize_t r = ::write(static_cast<int>(handle_), static_cast<const char*>(buffer) + done, n - done);
@@ -117,6 +120,7 @@ void MappedFile::Unmap() {
 }
 
 bool RemoveFile(const std::wstring& path) {
+  if (InjectFault(FaultSite::kDelete)) return false;
   std::string native = NativePath(path);
   return !native.empty() && ::unlink(native.c_str()) == 0;
 }

@@ -2,6 +2,8 @@
 // Windows XP SP3 exports are called directly.
 #include "util/platform.h"
 
+#include "util/fault_injection.h"
+
 #include <windows.h>
 
 #include <utility>
@@ -13,6 +15,7 @@ HANDLE H(intptr_t v) { return reinterpret_cast<HANDLE>(v); }
 
 bool File::Open(const std::wstring& path, FileAccess access) {
   Close();
+  if (InjectFault(FaultSite::kOpen)) return false;
   DWORD desired = GENERIC_READ, share = 0, disposition = OPEN_EXISTING;
   switch (access) {
     case FileAccess::kRead:
@@ -42,7 +45,7 @@ void File::Close() {
 }
 
 size_t File::Read(void* buffer, size_t n) {
-  if (!IsOpen()) return 0;
+  if (!IsOpen() || InjectFault(FaultSite::kRead)) return 0;
   size_t done = 0;
   while (done < n) {
     DWORD want = static_cast<DWORD>(n - done > 0x40000000 ? 0x40000000 : n - done);
@@ -55,7 +58,7 @@ size_t File::Read(void* buffer, size_t n) {
 }
 
 bool File::Write(const void* buffer, size_t n) {
-  if (!IsOpen()) return false;
+  if (!IsOpen() || InjectFault(FaultSite::kWrite)) return false;
   size_t done = 0;
   while (done < n) {
     DWORD want = static_cast<DWORD>(n - done > 0x40000000 ? 0x40000000 : n - done);
@@ -127,7 +130,9 @@ void MappedFile::Unmap() {
   mapped_ = false;
 }
 
-bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+bool RemoveFile(const std::wstring& path) {
+  return !InjectFault(FaultSite::kDelete) && DeleteFileW(path.c_str()) != 0;
+}
 
 uint32_t PlatformTickCount() { return GetTickCount(); }
 uint32_t PlatformThreadId() { return GetCurrentThreadId(); }

@@ -469,6 +469,15 @@ class InstallTest(unittest.TestCase):
                     self.assertFalse(os.path.exists(os.path.join(temp, "escape.bin")))
                 self.assertEqual(leftover_workspaces(), [])
 
+    def test_every_failing_platform_call_is_handled(self):
+        files = {"a": os.urandom(1300000), "b": b"small"}
+        exe = self.build("dep-silent,a,bin\\a.bin\ndep-silent,b,b.bin", files, a404=b"extra")
+        r = wine(ARGS.fault_runner, exe, win_path(os.path.join(self.dir, "report.txt")), timeout=900,
+                 display=False)
+        out = r.stdout.decode(errors="replace")
+        self.assertEqual(r.returncode, 0, out[-3000:])
+        self.assertRegex(out, r"clean run: result 0, \d+ calls, 4 files")
+
     def not_a_program(self):
         path = os.path.join(self.work, "not-a-program.exe")
         with open(path, "wb") as f:
@@ -537,7 +546,7 @@ def flip(path, offset):
 def main():
     global ARGS
     p = argparse.ArgumentParser()
-    for name in ("wine-run", "root", "arch", "stub", "probe", "setup-probe", "qxpack", "keys", "work"):
+    for name in ("wine-run", "root", "arch", "stub", "probe", "setup-probe", "fault-runner", "qxpack", "keys", "work"):
         p.add_argument("--" + name, default="")
     ARGS, rest = p.parse_known_args()
     probe = subprocess.run([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, "cmd", "/c", "exit", "0"],

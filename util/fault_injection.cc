@@ -1,0 +1,31 @@
+#include "util/fault_injection.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<uint64_t> g_calls{0};
+std::atomic<uint64_t> g_failAt{0};
+std::atomic<int> g_injected{-1};
+}  // namespace
+
+void ArmFaultInjection(uint64_t failAt) {
+  g_calls.store(0);
+  g_injected.store(-1);
+  g_failAt.store(failAt);
+}
+
+uint64_t FaultCallCount() { return g_calls.load(); }
+
+bool FaultWasInjected(FaultSite* site) {
+  const int injected = g_injected.load();
+  if (injected < 0) return false;
+  *site = static_cast<FaultSite>(injected);
+  return true;
+}
+
+bool InjectFault(FaultSite site) {
+  const uint64_t call = g_calls.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (call != g_failAt.load(std::memory_order_relaxed)) return false;
+  g_injected.store(static_cast<int>(site));
+  return true;
+}
