@@ -452,6 +452,7 @@ class InstallTest(unittest.TestCase):
             ("setup is no program", dict(script="", files={}, setup=self.not_a_program()),
              "CreateProcessW failed, le "),
             ("no temporary directory", dict(script="", files={}), "workspace not created under "),
+            ("full disk", dict(script="", files={}), "write fail"),
         ]
         for name, build_args, needle in cases:
             with self.subTest(name):
@@ -459,6 +460,18 @@ class InstallTest(unittest.TestCase):
                 if name == "no temporary directory":
                     with temp_directory_moved_to("Z:\\nonexistent\\tmp"):
                         code, trace, report = self.run_installer(exe)
+                elif name == "full disk":
+                    tiny = os.path.join(self.dir, "tiny")
+                    os.makedirs(tiny)
+                    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", tiny],
+                                      capture_output=True).returncode != 0:
+                        continue  # mounting needs root
+                    try:
+                        with temp_directory_moved_to(win_path(tiny)):
+                            code, trace, report = self.run_installer(exe)
+                        self.assertEqual([n for n in os.listdir(tiny) if n.startswith("ITMPD_")], [])
+                    finally:
+                        subprocess.run(["umount", tiny])
                 else:
                     code, trace, report = self.run_installer(exe)
                 self.assertEqual(code, 0, trace)
