@@ -29,7 +29,7 @@ namespace {
 
 const char kUsage[] =
     "usage: qxpack build PRODUCT.json [-o OUT.exe] [--stub STUB.exe] [--setup SETUP.exe] "
-    "[--keys DIR] [--authenticode-cert CERT --authenticode-key KEY | --authenticode-pkcs12 FILE] "
+    "[--type TEXT] [--keys DIR] [--authenticode-cert CERT --authenticode-key KEY | --authenticode-pkcs12 FILE] "
     "[--authenticode-password TEXT]";
 
 std::string ShellQuote(const std::string& s) {
@@ -118,7 +118,7 @@ bool LoadInputs(const ProductDescription& p, Inputs* in, std::string* error) {
 
 // Overrides from the command line, then the product description.
 bool ParseArgs(const Args& args, std::string* description, std::map<std::string, std::string>* opt) {
-  static const char* const kOptions[] = {"-o", "--stub", "--setup", "--keys",
+  static const char* const kOptions[] = {"-o", "--stub", "--setup", "--type", "--keys",
                                          "--authenticode-cert", "--authenticode-key",
                                          "--authenticode-pkcs12", "--authenticode-password"};
   for (size_t i = 0; i < args.size(); ++i) {
@@ -148,6 +148,7 @@ int CmdBuild(const Args& args) {
   if (opt.count("--stub")) p.stub = opt["--stub"];
   if (opt.count("--setup")) p.setup = opt["--setup"];
   if (opt.count("--keys")) p.keys = opt["--keys"];
+  if (opt.count("--type")) p.type = opt["--type"];
   if (opt.count("--authenticode-cert") || opt.count("--authenticode-pkcs12")) {
     p.authenticode = {opt["--authenticode-cert"], opt["--authenticode-key"],
                       opt["--authenticode-pkcs12"], opt["--authenticode-password"]};
@@ -155,6 +156,8 @@ int CmdBuild(const Args& args) {
       return Fail("build: give --authenticode-cert with --authenticode-key, or --authenticode-pkcs12");
   }
   if (p.stub.empty()) p.stub = QX_PRODUCT_STUB;
+  if (p.type.empty() || p.type.find_first_of(" \t\r\n,") != std::string::npos)
+    return Fail("build: the run type must be one word (no blanks or commas)");
 
   Inputs in;
   ProductContents contents;
@@ -187,6 +190,8 @@ int CmdBuild(const Args& args) {
       if (!path.empty()) fs::remove(path, ec);
     }
   } cleanup{partial};
+  std::error_code dir_error;
+  fs::create_directories(fs::absolute(p.output).parent_path(), dir_error);
   if (!WriteSignedInstaller(in.stub, setup, p.type, in.exe_key, MultiByteToWide(partial), &error))
     return Fail("build: " + p.output + ": " + error);
   if (p.authenticode.present()) {

@@ -30,7 +30,8 @@ const Command kCommands[] = {
     {"list", CmdList, "list BUNDLE [--goal GOAL]"},
     {"extract", CmdExtract, "extract BUNDLE NAME OUT"},
     {"build", CmdBuild,
-     "build PRODUCT.json [-o OUT.exe] [--stub STUB.exe] [--setup SETUP.exe] [--keys DIR]\n"
+     "build PRODUCT.json [-o OUT.exe] [--stub STUB.exe] [--setup SETUP.exe] [--type TEXT]\n"
+     "        [--keys DIR]"
      "        [--authenticode-cert CERT --authenticode-key KEY | --authenticode-pkcs12 P12]\n"
      "        [--authenticode-password TEXT]"},
     {"verify", CmdVerify, "verify INSTALLER [--goal GOAL]"},
