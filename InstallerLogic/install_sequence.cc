@@ -1,10 +1,174 @@
 #include "InstallerLogic/install_sequence.h"
 
+#include <string>
+#include <vector>
+
+#include "InstallerLogic/bitness.h"
+#include "InstallerLogic/command_line.h"
+#include "InstallerLogic/install_script.h"
+#include "InstallerLogic/progress.h"
+#include "InstallerLogic/run_values.h"
+#include "InstallerLogic/scoped_handle.h"
+#include "InstallerLogic/workspace.h"
+#include "bundle/attachment.h"
+#include "bundle/bundle_file.h"
 #include "diagnostics/trace.h"
+#include "integrity/file_signature.h"
+#include "util/platform.h"
+#include "util/text_conv.h"
+
+namespace {
+
+constexpr DWORD kFailed = 1;
+constexpr DWORD kStarted = 0;
+constexpr uint32_t kInnerBundleMaxChunk = 0x1900000;
+constexpr size_t kScriptLineCapacity = 2048;
+
+bool ReadInstallScript(BundleFile* bundle, std::vector<std::string>* lines) {
+  RecordHandle* script = bundle->FindRecord("install_script");
+  if (!script) return false;
+  std::vector<char> buffer(kScriptLineCapacity);
+  while (bundle->ReadLine(buffer.data(), buffer.size(), script))
+    lines->push_back(TrimScriptLine(buffer.data()));
+  bundle->CloseRecord(script);
+  return true;
+}
+
+uint32_t WindowsMajorVersion() {
+  OSVERSIONINFOW version;
+  ZeroMemory(&version, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  GetVersionExW(&version);  // a failed call leaves major version 0
+  return version.dwMajorVersion;
+}
+
+// Extracts every file the script selects for this system. False when a
+// selected line cannot be honoured; the caller then stops the run.
+bool ExtractSelectedFiles(BundleFile* bundle, const std::vector<std::string>& lines,
+                          const std::wstring& workspace) {
+  const ScriptConditions system{IsWindows64(), WindowsMajorVersion(), installType};
+  const uint32_t count = static_cast<uint32_t>(lines.size());
+  for (uint32_t i = 0; i < count; ++i) {
+    ReportProgress(85, ScriptLineProgress(i, count) - 85);
+    const std::string& line = lines[i];
+    if (line.empty() || StartsWith(line, "#", false)) continue;
+    DebugTrace("%d: %s", static_cast<int>(i), line.c_str());
+    const ScriptLine selected = ClassifyScriptLine(line, system);
+    switch (selected.kind) {
+      case ScriptLineKind::kIgnored:
+      case ScriptLineKind::kNotSelected:
+        continue;
+      case ScriptLineKind::kTooFewFields:
+        DebugTrace("[INSTALLER] line %d names no record or destination, skipped\n",
+                   static_cast<int>(i));
+        continue;
+      case ScriptLineKind::kUnsafeDestination:
+      case ScriptLineKind::kSelected:
+        break;
+    }
+    // Checked again as it will be opened, after conversion.
+    const std::wstring relative = MultiByteToWide(selected.destination, false);
+    if (selected.kind == ScriptLineKind::kUnsafeDestination || !IsSafeDestination(relative)) {
+      DebugTrace("[INSTALLER] destination %s leaves the workspace, refused\n",
+                 selected.destination.c_str());
+      return false;
+    }
+    const std::wstring destination = workspace + relative;
+    CreateParentDirectories(destination);
+    if (!bundle->ExtractRecord(destination, selected.record)) return false;
+  }
+  return true;
+}
+
+// Starts the setup program and waits for it. `setupHold` keeps setup.exe
+// unchangeable until CreateProcessW has returned.
+DWORD StartSetup(const std::wstring& workspace, File* setupHold) {
+  std::vector<std::wstring> arguments;
+  for (int i = 0; argList && i < argCount; ++i) arguments.emplace_back(argList[i]);
+  const std::wstring commandLine =
+      BuildSetupCommandLine(workspace + L"setup.exe", arguments, modulePath);
+  DebugTrace("[INSTALLER] setup.exe: %s\n", WideToMultiByte(commandLine, false).c_str());
+
+  // The platform may write into the buffer.
+  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back(L'\0');
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  const BOOL started = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      workspace.c_str(), &startup, &process);
+  const DWORD error = GetLastError();
+  setupHold->Close();
+  if (!started) {
+    DebugTrace("[INSTALLER] CreateProcessW failed, le %d\n", static_cast<int>(error));
+    return kFailed;
+  }
+  ScopedHandle thread(process.hThread);
+  ScopedHandle child(process.hProcess);
+  thread.Reset();
+  if (dlg) ShowWindow(dlg, SW_HIDE);
+  WaitForSingleObject(child.get(), INFINITE);
+  return kStarted;
+}
+
+// Everything between the workspace's creation and its removal. The inner
+// bundle is closed when this returns, before the workspace goes.
+DWORD RunInWorkspace(const std::wstring& workspace) {
+  const std::wstring setupPath = workspace + L"setup.exe";
+  if (!ExtractAttachment(50, 0, {true, modulePath, "LOAD", setupPath})) return kFailed;
+  if (!ExtractAttachment(25, 50, {false, setupPath, "IBND", workspace + L"ibnd"})) return kFailed;
+  if (FindAttachment("A404")) ExtractAppendedAttachment("A404", workspace + L"qxav_404.dat");
+
+  BundleFile bundle;
+  bundle.SetExpectedGoal("IBND");
+  bundle.SetMaxChunkSize(kInnerBundleMaxChunk);
+  if (!bundle.Open(workspace + L"ibnd", false)) return kFailed;
+  ReportProgress(85, 0);
+
+  std::vector<std::string> lines;
+  if (!ReadInstallScript(&bundle, &lines) || !ExtractSelectedFiles(&bundle, lines, workspace)) {
+    bundle.Close();
+    return kFailed;
+  }
+
+  // Held from before its check until it has been started, so what runs is
+  // what was checked.
+  File setupHold;
+  if (!setupHold.Open(setupPath, FileAccess::kReadDenyWrite)) {
+    DebugTrace("[INSTALLER] setup.exe cannot be opened, le %d\n",
+               static_cast<int>(GetLastError()));
+    return kFailed;
+  }
+  if (!VerifyFileSignature(setupPath, false)) {
+    if (installType == "gui")
+      MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
+    DebugTrace("[INSTALLER] installer file is not valid!");
+    return kFailed;
+  }
+  return StartSetup(workspace, &setupHold);
+}
+
+}  // namespace
+
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void CreateParentDirectories(const std::wstring& path) {
+  for (size_t p = path.find(L'\\'); p != std::wstring::npos; p = path.find(L'\\', p + 1)) {
+    const std::wstring prefix = path.substr(0, p);
+    if (!FileExists(prefix)) CreateDirectoryW(prefix.c_str(), nullptr);
+  }
+}
 
 DWORD WINAPI RunInstallSequence(LPVOID) {
-  // The extraction and hand-over to the setup program arrive with the
-  // installation sequence; until then the run ends here.
-  DebugTrace("[INSTALLER] Installation sequence not available in this build\n");
-  return 1;
+  CleanupList cleanup;
+  Workspace workspace;
+  if (!workspace.Create()) return kFailed;
+  cleanup.AddDirectory(workspace.path());
+  const DWORD result = RunInWorkspace(workspace.path());
+  workspace.Release();
+  return result;
 }

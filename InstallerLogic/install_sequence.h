@@ -1,7 +1,16 @@
 // The installation sequence, run on the worker thread in GUI mode and on the
-// main thread in silent mode. Its result never reaches the exit code.
+// main thread in silent mode. Its result (0: the setup program ran, 1: any
+// failure) never reaches the exit code; the workspace is removed on every path.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
 DWORD WINAPI RunInstallSequence(LPVOID parameter);
+
+// GetFileAttributesW answers anything (a file or a directory).
+bool FileExists(const std::wstring& path);
+// Creates each missing directory on the way to the file `path` names;
+// components are separated by backslashes, the last one is never created.
+void CreateParentDirectories(const std::wstring& path);

@@ -17,6 +17,12 @@ add_test(NAME wine_programs
                  --wine-run "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh"
                  --root "${QX_WINE_ROOT}" --arch ${QX_WINE_ARCH}
                  --stub $<TARGET_FILE:Stub> --probe $<TARGET_FILE:trace_probe>
+                 --setup-probe $<TARGET_FILE:setup_probe>
                  --qxpack "${QX_QXPACK}" --keys "${QX_KEYS_DIR}"
                  --work "${CMAKE_CURRENT_BINARY_DIR}/wine-work")
 set_tests_properties(wine_programs PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE} TIMEOUT 1200)
+
+# The stand-in setup program that the installation tests pack into installers.
+add_executable(setup_probe WIN32 "${CMAKE_CURRENT_LIST_DIR}/setup_probe.cc")
+target_link_libraries(setup_probe PRIVATE qxcore shell32 advapi32 user32)
+target_link_options(setup_probe PRIVATE -municode -s)

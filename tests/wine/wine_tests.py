@@ -140,6 +140,37 @@ def qxpack(*args, check=True):
     return r
 
 
+def run_closing_error_box(exe, debug="warn+debugstr", env_extra=None):
+    """Runs under Xvfb, presses Return on a window titled "Error" when one
+    appears; returns (exit code, trace lines, whether a box was closed)."""
+    env = dict(os.environ, WINEDEBUG=debug, DISPLAY=XVFB.display)
+    env.update(env_extra or {})
+    p = subprocess.Popen([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, exe],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    closed = False
+    deadline = time.time() + 60
+    while time.time() < deadline and p.poll() is None:
+        found = subprocess.run(["xdotool", "search", "--name", "^Error$"], capture_output=True,
+                               text=True, env=env)
+        wins = found.stdout.split()
+        if wins:
+            time.sleep(0.5)
+            for w in wins:
+                subprocess.run(["xdotool", "windowactivate", "--sync", w], env=env, capture_output=True)
+                subprocess.run(["xdotool", "key", "--window", w, "Return"], env=env, capture_output=True)
+            closed = True
+            try:
+                p.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                continue
+            break
+        time.sleep(0.5)
+    if p.poll() is None:
+        p.kill()
+    out, err = p.communicate()
+    return p.returncode, debug_lines(err), closed
+
+
 class StubTest(unittest.TestCase):
     """The stub's start-up: run mode, self-verification and exit codes."""
 
@@ -164,33 +195,7 @@ class StubTest(unittest.TestCase):
         if not close_message_box:
             r = wine(exe, debug=debug)
             return r.returncode, debug_lines(r.stderr)
-        env = dict(os.environ, WINEDEBUG=debug, DISPLAY=XVFB.display)
-        p = subprocess.Popen([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, exe],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-        closed = False
-        deadline = time.time() + 60
-        while time.time() < deadline and p.poll() is None:
-            found = subprocess.run(["xdotool", "search", "--name", "^Error$"], capture_output=True,
-                                   text=True, env=env)
-            wins = found.stdout.split()
-            if wins:
-                time.sleep(0.5)
-                for w in wins:
-                    subprocess.run(["xdotool", "windowactivate", "--sync", w], env=env,
-                                   capture_output=True)
-                    subprocess.run(["xdotool", "key", "--window", w, "Return"], env=env,
-                                   capture_output=True)
-                closed = True
-                try:
-                    p.wait(timeout=20)
-                except subprocess.TimeoutExpired:
-                    continue
-                break
-            time.sleep(0.5)
-        if p.poll() is None:
-            p.kill()
-        out, err = p.communicate()
-        return p.returncode, debug_lines(err), closed
+        return run_closing_error_box(exe, debug)
 
     def setUp(self):
         trace_on()
@@ -286,10 +291,219 @@ class StubTest(unittest.TestCase):
         return out
 
 
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def prefix_temp_dirs():
+    """Every temporary directory of the prefix's users (where workspaces go)."""
+    import glob
+    users = os.path.join(ARGS.root, "prefix-" + ARGS.arch, "drive_c", "users")
+    return [d for d in glob.glob(os.path.join(users, "*", "Temp")) + glob.glob(
+        os.path.join(users, "*", "AppData", "Local", "Temp")) if os.path.isdir(d)]
+
+
+def leftover_workspaces():
+    import glob
+    return [w for d in prefix_temp_dirs() for w in glob.glob(os.path.join(d, "ITMPD_*"))]
+
+
+class InstallTest(unittest.TestCase):
+    """Whole installations: a stand-in setup program reports what it received."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not ARGS.qxpack or not os.path.exists(ARGS.qxpack) or not ARGS.setup_probe:
+            raise unittest.SkipTest("qxpack or setup probe not built")
+        cls.work = tempfile.mkdtemp(prefix="install-", dir=ARGS.work)
+
+    def setUp(self):
+        trace_on()
+        self.dir = tempfile.mkdtemp(dir=self.work)
+
+    def tearDown(self):
+        reg_clear()
+        self.assertEqual(leftover_workspaces(), [], "a workspace remains")
+
+    def build(self, script, files, type_text="silent", a404=None, tamper_setup=False,
+              tamper_inner=False, setup=None):
+        d = self.dir
+        with open(os.path.join(d, "script.txt"), "wb") as f:
+            f.write(script.encode("utf-8"))
+        pairs = []
+        for name, data in files.items():
+            path = os.path.join(d, "rec-" + name)
+            with open(path, "wb") as f:
+                f.write(data)
+            pairs.append("%s=%s" % (name, path))
+        ibnd = os.path.join(d, "ibnd")
+        qxpack("inner", "-o", ibnd, "--keys", ARGS.keys, "--script", os.path.join(d, "script.txt"), *pairs)
+        if tamper_inner:
+            flip(ibnd, os.path.getsize(ibnd) // 2)
+        setup_exe = os.path.join(d, "setup.exe")
+        shutil.copy(setup or ARGS.setup_probe, setup_exe)
+        qxpack("attach", setup_exe, "IBND", ibnd)
+        qxpack("sign", setup_exe, "--keys", ARGS.keys)
+        if tamper_setup:
+            flip(setup_exe, 0x60)  # DOS stub text: signed, never executed
+        out = os.path.join(d, "installer.exe")
+        qxpack("stub", "--stub", ARGS.stub, "--setup", setup_exe, "--type", type_text, "--keys", ARGS.keys,
+               "-o", out)
+        if a404 is not None:
+            path = os.path.join(d, "a404.bin")
+            with open(path, "wb") as f:
+                f.write(a404)
+            qxpack("attach", out, "A404", path)
+        return out
+
+    def run_installer(self, exe, *args, exit_code=0, extra=None):
+        report = os.path.join(self.dir, "report.txt")
+        if os.path.exists(report):
+            os.remove(report)
+        env = {"QX_PROBE_REPORT": win_path(report), "QX_PROBE_EXIT": str(exit_code)}
+        env.update(extra or {})
+        r = wine(exe, *args, debug="warn+debugstr", env_extra=env, timeout=300)
+        parsed = None
+        if os.path.exists(report):
+            parsed = {"args": [], "files": {}}
+            with open(report, encoding="utf-8") as f:
+                for line in f.read().splitlines():
+                    key, _, rest = line.partition("\t")
+                    if key == "arg":
+                        parsed["args"].append(bytes.fromhex(rest).decode("utf-8"))
+                    elif key == "file":
+                        name, size, digest = rest.split("\t")
+                        parsed["files"][name] = digest
+                    else:
+                        parsed[key] = rest
+        return r.returncode, "".join(debug_lines(r.stderr)), parsed
+
+    def test_script_selects_exactly_the_files_for_this_system(self):
+        import hashlib
+        files = {n: os.urandom(1000 + 97 * i) for i, n in enumerate(
+            ["all", "x64", "x86", "w6", "w5", "gui", "plain", "extra", "sub", "nodep", "caps"])}
+        script = "\n".join([
+            "# a comment", "", "   # an indented comment", "\t  dep-silent,all,all.bin  \r",
+            "dep-x64-silent,x64,bin\\x64.dll", "dep-x86-silent,x86,bin\\x86.dll",
+            "dep-w6+-silent,w6,w6.bin", "dep-w<6-silent,w5,w5.bin", "dep-gui,gui,gui.bin",
+            "dep-gui-silent,plain,plain.bin", "dep-silent,extra,extra.bin,ignored,fields",
+            "dep-silent,sub,a\\b\\c\\deep.bin", "file-silent,nodep,nodep.bin", "DEP-silent,caps,caps.bin",
+            "dep-silent,all"])
+        code, trace, report = self.run_installer(self.build(script, files))
+        self.assertEqual(code, 0, trace)
+        self.assertIsNotNone(report, trace)
+        # 64-bit Wine runs the x86_64 build: a 64-bit Windows of version 6 or later.
+        want = {"all.bin": "all", "bin\\x64.dll": "x64", "w6.bin": "w6", "plain.bin": "plain",
+                "extra.bin": "extra", "a\\b\\c\\deep.bin": "sub"}
+        got = {k: v for k, v in report["files"].items() if k not in ("setup.exe", "ibnd")}
+        self.assertEqual(got, {k: hashlib.sha256(files[v]).hexdigest() for k, v in want.items()})
+        self.assertIn("names no record or destination, skipped", trace)
+        # Only comments: setup still starts.
+        code, trace, report = self.run_installer(self.build("# nothing\n\n", {}))
+        self.assertIsNotNone(report, trace)
+
+    def test_arguments_arrive_exactly(self):
+        exe = self.build("", {})
+        for args in ([], ["plain", "with space", "with\ttab", 'with"quote', "trailing\\", "", "last"]):
+            with self.subTest(args=args):
+                code, trace, report = self.run_installer(exe, *args)
+                self.assertEqual(code, 0, trace)
+                own = win_path(exe)
+                got = report["args"]
+                self.assertTrue(got[0].endswith("\\setup.exe"), got)
+                self.assertEqual(got[0], report["cwd"] + "\\setup.exe")
+                self.assertEqual(got[-1].lower(), own.lower())
+                expected = args if args else [got[-1]]  # no tail: the stub's own path, twice
+                self.assertEqual(got[1:-1], expected)
+
+    def test_a404_and_exit_codes(self):
+        import hashlib
+        extra = os.urandom(5000)
+        exe = self.build("", {}, a404=extra)
+        for setup_code in (0, 7):
+            code, trace, report = self.run_installer(exe, exit_code=setup_code)
+            self.assertEqual(code, 0, trace)
+            self.assertEqual(report["files"]["qxav_404.dat"], hashlib.sha256(extra).hexdigest())
+
+    def test_workspace_is_protected_and_removed_with_read_only_leftovers(self):
+        code, trace, report = self.run_installer(self.build("", {}), extra={"QX_PROBE_READONLY": "1"})
+        self.assertEqual(code, 0, trace)
+        # Wine 8 keeps a directory's access list as Unix mode bits and reads
+        # back SYSTEM plus the Unix owner's SID; what it can show is that
+        # nobody else (no Everyone entry, as a plain directory has) gets in.
+        # The exact protected descriptor is unit-tested.
+        sddl = report["sddl"]
+        trustees = set(re.findall(r"\(A;[A-Z]*;[^;]*;;;([^)]+)\)", sddl))
+        self.assertEqual(len(re.findall(r"\(", sddl)), len(trustees), sddl)
+        self.assertNotIn("WD", trustees, sddl)
+        self.assertLessEqual(len(trustees - {"SY", "BA"}), 1, sddl)
+        self.assertRegex(report["cwd"], r"\\ITMPD_\d+_\d+_\d+$")
+        self.assertIn("Delete File", trace)
+
+    def test_refused_installers_never_start_setup(self):
+        good = {"f": b"payload"}
+        cases = [
+            ("tampered setup", dict(script="dep-silent,f,f.bin", files=good, tamper_setup=True),
+             "installer file is not valid!"),
+            ("tampered inner bundle", dict(script="dep-silent,f,f.bin", files=good, tamper_inner=True), ""),
+            ("missing record", dict(script="dep-silent,nothere,f.bin", files=good), ""),
+            ("escaping destination", dict(script="dep-silent,f,..\\escape.bin", files=good),
+             "leaves the workspace, refused"),
+            ("absolute destination", dict(script="dep-silent,f,C:\\escape.bin", files=good),
+             "leaves the workspace, refused"),
+        ]
+        for name, build_args, needle in cases:
+            with self.subTest(name):
+                code, trace, report = self.run_installer(self.build(**build_args))
+                self.assertEqual(code, 0, trace)
+                self.assertIsNone(report, "setup started")
+                self.assertIn(needle, trace)
+                self.assertIn("Begin cleanup of 0 files", trace)
+                for temp in prefix_temp_dirs():
+                    self.assertFalse(os.path.exists(os.path.join(temp, "escape.bin")))
+                self.assertEqual(leftover_workspaces(), [])
+
+    def test_gui_progress_and_hidden_dialog(self):
+        if not XVFB.display:
+            self.skipTest("no Xvfb")
+        big = {"big%d" % i: os.urandom(3 << 20) for i in range(3)}
+        script = "\n".join("dep-gui,%s,%s.bin" % (n, n) for n in big)
+        code, trace, report = self.run_installer(self.build(script, big, type_text="gui"))
+        self.assertEqual(code, 0, trace)
+        self.assertRegex(trace, r"\[INSTALLER\] dlg is (0x)?0*[1-9a-fA-F]")
+        values = [int(v) for v in re.findall(r"Progress (-?\d+)%", trace)]
+        load = [v for v in values if v < 50]
+        self.assertTrue(load and values[:len(load)] == load, values)
+        rest = values[len(load):]
+        inner = [v for v in rest if 50 <= v < 75]
+        self.assertTrue(inner and rest[:len(inner)] == inner, values)
+        script_part = rest[len(inner):]
+        self.assertEqual(script_part[0], 85)
+        self.assertEqual(script_part, sorted(script_part))
+        self.assertTrue(all(85 <= v <= 99 for v in script_part), values)
+        self.assertEqual(report["parentwindows"], "0", "the dialog is still visible while setup runs")
+        if shutil.which("xdotool"):
+            exe = self.build("", {}, type_text="gui", tamper_setup=True)
+            report = os.path.join(self.dir, "report.txt")
+            os.remove(report)
+            code, lines, closed = run_closing_error_box(exe, env_extra={"QX_PROBE_REPORT": win_path(report)})
+            self.assertTrue(closed, "no 'Installer file is corrupted.' box")
+            self.assertEqual(code, 0)
+            self.assertFalse(os.path.exists(report), "setup started")
+
+
+def flip(path, offset):
+    with open(path, "r+b") as f:
+        f.seek(offset)
+        b = f.read(1)
+        f.seek(offset)
+        f.write(bytes([b[0] ^ 0x01]))
+
+
 def main():
     global ARGS
     p = argparse.ArgumentParser()
-    for name in ("wine-run", "root", "arch", "stub", "probe", "qxpack", "keys", "work"):
+    for name in ("wine-run", "root", "arch", "stub", "probe", "setup-probe", "qxpack", "keys", "work"):
         p.add_argument("--" + name, default="")
     ARGS, rest = p.parse_known_args()
     probe = subprocess.run([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, "cmd", "/c", "exit", "0"],

@@ -1,0 +1,44 @@
+// Workspace rules: name, access list, suffix test, the clean-up's decision per
+// directory entry, and the bitness rule of the script's processor test.
+#include <gtest/gtest.h>
+
+#include "InstallerLogic/bitness.h"
+#include "InstallerLogic/workspace_rules.h"
+
+namespace {
+
+TEST(WorkspaceRules, NameAndAccessList) {
+  EXPECT_EQ(WorkspaceName(5123456, 1733650000, 41), L"ITMPD_5123456_1733650000_41");
+  EXPECT_EQ(WorkspaceName(4294967295u, -1, 32767), L"ITMPD_4294967295_-1_32767");
+  EXPECT_EQ(WorkspaceSecurityDescriptor(L""), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  EXPECT_EQ(WorkspaceSecurityDescriptor(L"S-1-5-21-1-2-3-1000"),
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-21-1-2-3-1000)");
+}
+
+TEST(WorkspaceRules, EndsWith) {
+  EXPECT_TRUE(EndsWith(L"C:\\Temp\\", L"\\", false));
+  EXPECT_FALSE(EndsWith(L"C:\\Temp", L"\\", false));
+  EXPECT_TRUE(EndsWith(L"x", L"", false));
+  EXPECT_FALSE(EndsWith(L"", L"x", false));
+  EXPECT_TRUE(EndsWith(L"A.EXE", L".exe", true));
+  EXPECT_FALSE(EndsWith(L"A.EXE", L".exe", false));
+}
+
+TEST(WorkspaceRules, CleanupNeverEntersLinks) {
+  const uint32_t dir = kAttributeDirectory, link = kAttributeReparsePoint, ro = kAttributeReadOnly;
+  EXPECT_EQ(ClassifyTreeEntry(L".", dir), TreeEntryAction::kSkip);
+  EXPECT_EQ(ClassifyTreeEntry(L"..", dir), TreeEntryAction::kSkip);
+  EXPECT_EQ(ClassifyTreeEntry(L"bin", dir), TreeEntryAction::kDescend);
+  EXPECT_EQ(ClassifyTreeEntry(L"junction", dir | link), TreeEntryAction::kRemoveLink);
+  EXPECT_EQ(ClassifyTreeEntry(L"junction", dir | link | ro), TreeEntryAction::kRemoveLink);
+  EXPECT_EQ(ClassifyTreeEntry(L"file-link", link), TreeEntryAction::kDeleteFile);
+  EXPECT_EQ(ClassifyTreeEntry(L"a.dll", ro), TreeEntryAction::kDeleteFile);
+}
+
+TEST(WorkspaceRules, SixtyFourBitWindows) {
+  EXPECT_FALSE(WindowsIs64Bit(false, false));  // 32-bit process on 32-bit Windows
+  EXPECT_TRUE(WindowsIs64Bit(false, true));    // 32-bit process under WOW64
+  EXPECT_TRUE(WindowsIs64Bit(true, false));    // 64-bit process
+}
+
+}  // namespace
