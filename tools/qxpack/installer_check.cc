@@ -227,6 +227,7 @@ std::string CheckInstaller(const InstallerCheckPlan& plan) {
       log.Fail(step, sel.problems[0]);
       for (size_t i = 1; i < sel.problems.size(); ++i) log.Note(sel.problems[i]);
     }
+    for (const std::string& w : sel.warnings) log.Note("warning: " + w);
     for (const std::string& n : sel.notes) log.Note(n);
     for (const SelectedFile& f : sel.files) {
       char row[64];

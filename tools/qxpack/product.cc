@@ -283,9 +283,12 @@ bool GatherProductContents(const ProductDescription& product, ProductContents* c
                                       TrimRunType(product.type)};
     const Selection s =
         SelectFiles(lines, conditions, [&](const std::string& r) { return files.count(r) > 0; });
-    if (!s.problems.empty()) {
-      *error = std::string("install script, ") + system.label + ": " + s.problems[0];
-      return false;
+    // A release refuses what a real run would merely survive, too.
+    for (const auto* list : {&s.problems, &s.warnings}) {
+      if (!list->empty()) {
+        *error = std::string("install script, ") + system.label + ": " + list->front();
+        return false;
+      }
     }
   }
 

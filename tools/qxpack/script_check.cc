@@ -43,7 +43,7 @@ std::vector<std::string> ScriptLinesOf(const std::string& text) {
 
 Selection SelectFiles(const std::vector<std::string>& lines, const ScriptConditions& conditions,
                       const std::function<bool(const std::string&)>& record_exists) {
-  static const std::set<std::string> kStubFiles = {"setup.exe", "ibnd", "qxav_404.dat"};
+  static const std::set<std::string> kStubFiles = {"setup.exe", "ibnd"};
   Selection out;
   std::set<std::string> written;
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -64,19 +64,19 @@ Selection SelectFiles(const std::vector<std::string>& lines, const ScriptConditi
         break;
     }
     const std::string key = WorkspaceKey(line.destination);
-    if (!IsSafeDestination(MultiByteToWide(line.destination)))
-      out.problems.push_back(where + "destination \"" + line.destination +
-                             "\" is not valid UTF-8 or leaves the workspace");
-    else if (!record_exists(line.record))
+    const std::string quoted = "destination \"" + line.destination + "\"";
+    if (!IsSafeDestination(MultiByteToWide(line.destination))) {
+      out.problems.push_back(where + quoted + " leaves the workspace");
+    } else if (!record_exists(line.record)) {
       out.problems.push_back(where + "record \"" + line.record + "\" does not exist");
-    else if (kStubFiles.count(key))
-      out.problems.push_back(where + "destination \"" + line.destination +
-                             "\" would replace the stub's own " + key);
-    else if (!written.insert(key).second)
-      out.problems.push_back(where + "destination \"" + line.destination +
-                             "\" is written by an earlier line too");
-    else
+    } else if (kStubFiles.count(key)) {
+      out.problems.push_back(where + quoted + " would replace the stub's own " + key);
+    } else {
+      if (key == "qxav_404.dat") out.warnings.push_back(where + quoted + " replaces the A404 file");
+      if (!written.insert(key).second)
+        out.warnings.push_back(where + quoted + " is written by an earlier line too");
       out.files.push_back({i + 1, line.record, line.destination});
+    }
   }
   return out;
 }

@@ -33,14 +33,16 @@ struct SelectedFile {
 
 struct Selection {
   std::vector<SelectedFile> files;
-  std::vector<std::string> problems;  // each stops the run or spoils the workspace
+  std::vector<std::string> problems;  // each stops the run
+  std::vector<std::string> warnings;  // the run goes on with a spoiled workspace
   std::vector<std::string> notes;     // lines the stub skips
 };
 
 // Applies the stub's rules to every line for one system. Problems: a record
-// that does not exist, a destination leaving the workspace or naming one of
-// the stub's own files (setup.exe, ibnd, qxav_404.dat), two lines writing the
-// same file.
+// that does not exist, a destination leaving the workspace, or replacing
+// setup.exe or ibnd (the setup program then fails its check; the open bundle
+// cannot be written). Warnings: a destination replacing qxav_404.dat or
+// written by an earlier line too.
 Selection SelectFiles(const std::vector<std::string>& lines, const ScriptConditions& conditions,
                       const std::function<bool(const std::string&)>& record_exists);
 
