@@ -26,3 +26,5 @@ set_tests_properties(wine_programs PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_
 add_executable(setup_probe WIN32 "${CMAKE_CURRENT_LIST_DIR}/setup_probe.cc")
 target_link_libraries(setup_probe PRIVATE qxcore shell32 advapi32 user32)
 target_link_options(setup_probe PRIVATE -municode -s)
+add_test(NAME wine_demo COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_LIST_DIR}/demo_tests.py" --wine-run "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh" --root "${QX_WINE_ROOT}" --arch ${QX_WINE_ARCH} --stub $<TARGET_FILE:Stub> --setup $<TARGET_FILE:demo_setup> --qxpack "${QX_QXPACK}" --product "${CMAKE_SOURCE_DIR}/demo/product.json" --work "${CMAKE_CURRENT_BINARY_DIR}/demo-work")
+set_tests_properties(wine_demo PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE} TIMEOUT 600)
