@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -37,10 +36,14 @@ class Report {
   std::wstring text_;
 };
 
+// Formatted by hand: the C runtime of old Windows versions lacks "%llu".
 std::wstring Number(unsigned long long value) {
-  wchar_t buffer[32];
-  swprintf(buffer, 32, L"%llu", value);
-  return buffer;
+  std::wstring digits;
+  do {
+    digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+    value /= 10;
+  } while (value != 0);
+  return digits;
 }
 
 // Files below `root` + `relative`, sub-directories after the files, each with
