@@ -240,8 +240,8 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         return out
 
-    def failing_step(self, installer):
-        r = qxpack("verify", installer)
+    def failing_step(self, installer, *options):
+        r = qxpack("verify", installer, *options)
         self.assertNotEqual(r.returncode, 0, r.stdout)
         m = re.search(r"first failing step: (.*)$", r.stdout, re.M)
         return m.group(1) if m else r.stdout + r.stderr
@@ -310,6 +310,10 @@ class InstallerTest(unittest.TestCase):
              "is written by an earlier line too"),
             ("comma_in_field", {"files": [dict(entry, record="a,b")]}, 'key "files[0].record": must not contain'),
             ("setup_not_pe", {"setup": "product/readme.bin"}, "the setup program"),
+            ("both_forms", {"script": "product/readme.bin", "folder": "product"}, "not both"),
+            ("no_files", {"files": None}, 'key "files": missing'),
+            ("long_line", {"files": [dict(entry, destination="d" * 2100)]}, "is longer than 2046 bytes"),
+            ("half_authenticode", {"authenticode": {"certificate": "c.pem"}}, 'needs "certificate" with "key"'),
             ("stub_other_keys", {"keys": self.other_keys}, "does not embed the root key, executable signing key "
                                                            "and descrambler table of the key set"),
         ]
@@ -358,14 +362,28 @@ class InstallerTest(unittest.TestCase):
              "files for 64-bit Windows, version < 6"),
             ("stub_other_keys", self.low_level("otherkeys", b"# nothing\n", stub=other_stub),
              "installer signature"),
+            ("no_type", make_pe(), "type"),
+            ("other_goal", exe, "inner bundle"),
         ]
         for name, content, step in cases:
             with self.subTest(name):
                 path = content if isinstance(content, str) else self.put(name + ".exe", content)
-                self.assertEqual(self.failing_step(path), step)
+                self.assertEqual(self.failing_step(path, *(["--goal", "AVSG"] if name == "other_goal" else [])), step)
         self.assertEqual(qxpack("inspect", self.put("inspect.exe", flip(data, 0x240))).returncode, 1)
 
+    def test_what_a_run_survives_passes_with_a_note(self):
+        exe = self.low_level("survives", b"dep-silent,readme\ndep-silent,readme,a.txt\ndep-silent,readme,A.TXT\n")
+        r = qxpack("verify", exe)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertIn("line 1: selected but has no record or destination; skipped", r.stdout)
+        self.assertIn('warning: line 3: destination "A.TXT" is written by an earlier line too', r.stdout)
+        self.assertEqual(r.stderr, "", "no progress when standard error is not a terminal")
+
     def test_unpack_refuses_and_writes_nothing(self):
+        busy = os.path.join(self.dir, "busy")
+        os.makedirs(busy, exist_ok=True)
+        self.put("busy/keep.txt", b"x")
+        self.assertIn("is not empty", qxpack("unpack", self.built("busy"), busy).stderr)
         exe = self.low_level("unsafe", b"dep-silent,readme,..\\escaped.txt\n")
         out = os.path.join(self.dir, "unsafe-out")
         r = qxpack("unpack", exe, out, "--x86")
