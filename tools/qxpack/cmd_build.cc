@@ -84,36 +84,34 @@ struct Inputs {
 
 // Every check that needs no output, so a failure leaves nothing behind.
 bool LoadInputs(const ProductDescription& p, Inputs* in, std::string* error) {
+  auto refuse = [error](const std::string& why) {
+    *error = why;
+    return false;
+  };
   PeFacts facts;
   std::string why;
-  if (!ReadFileBytes(MultiByteToWide(p.stub), &in->stub)) {
-    *error = "cannot read the stub " + p.stub;
-  } else if (!ReadPeFacts(in->stub, &facts, &why)) {
-    *error = "the stub " + p.stub + " is not a PE file: " + why;
-  } else if (!ReadFileBytes(MultiByteToWide(p.setup), &in->setup)) {
-    *error = "cannot read the setup program " + p.setup;
-  } else if (!ReadPeFacts(in->setup, &facts, &why)) {
-    *error = "the setup program " + p.setup + " is not a PE file: " + why;
-  } else if (!p.a404.empty() && !ReadFileBytes(MultiByteToWide(p.a404), &in->a404)) {
-    *error = "cannot read the A404 file " + p.a404;
-  } else if (!LoadExeSigningKey(MultiByteToWide(p.keys), &in->exe_key, error)) {
-  } else {
-    PublicKeyHalves halves;
-    if (!LoadPublicKeyHalves(MultiByteToWide(p.keys), &halves, error)) return false;
-    const std::vector<std::string> missing =
-        HalvesMissingFrom(in->stub.data(), in->stub.size(), halves);
-    if (!missing.empty()) {
-      *error = "the stub " + p.stub + " does not embed the " + JoinNames(missing) +
-               " of the key set " + p.keys +
-               "; it was built with another key set (QX_KEYS_DIR), so its installers would not "
-               "start";
-      return false;
-    }
-    in->builtin_keys = HalvesMissingFrom(in->stub.data(), in->stub.size(),
-                                         BuiltinPublicKeyHalves()).empty();
-    return true;
-  }
-  return false;
+  if (!ReadFileBytes(MultiByteToWide(p.stub), &in->stub)) return refuse("cannot read the stub " + p.stub);
+  if (!ReadPeFacts(in->stub, &facts, &why))
+    return refuse("the stub " + p.stub + " is not a PE file: " + why);
+  if (!ReadFileBytes(MultiByteToWide(p.setup), &in->setup))
+    return refuse("cannot read the setup program " + p.setup);
+  if (!ReadPeFacts(in->setup, &facts, &why))
+    return refuse("the setup program " + p.setup + " is not a PE file: " + why);
+  if (!p.a404.empty() && !ReadFileBytes(MultiByteToWide(p.a404), &in->a404))
+    return refuse("cannot read the A404 file " + p.a404);
+  PublicKeyHalves halves;
+  if (!LoadExeSigningKey(MultiByteToWide(p.keys), &in->exe_key, error) ||
+      !LoadPublicKeyHalves(MultiByteToWide(p.keys), &halves, error))
+    return false;
+  const std::vector<std::string> missing = HalvesMissingFrom(in->stub.data(), in->stub.size(), halves);
+  if (!missing.empty())
+    return refuse("the stub " + p.stub + " does not embed the " + JoinNames(missing) +
+                  " of the key set " + p.keys +
+                  "; it was built with another key set (QX_KEYS_DIR), so its installers would "
+                  "not start");
+  in->builtin_keys =
+      HalvesMissingFrom(in->stub.data(), in->stub.size(), BuiltinPublicKeyHalves()).empty();
+  return true;
 }
 
 // Overrides from the command line, then the product description.
