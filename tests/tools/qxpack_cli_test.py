@@ -1,9 +1,15 @@
 #!/usr/bin/env python3
 """qxpack as a release engineer uses it: key sets, certificates, inner bundles
-written, listed and extracted byte-identically, and refusals with a reason."""
+written, listed and extracted byte-identically, installers built from a
+product description, verified and unpacked offline, and refusals with a
+reason."""
 import argparse
+import hashlib
+import json
 import os
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -131,12 +137,281 @@ class QxpackTest(unittest.TestCase):
         self.assertIn("install_script", self.ok("list", bundle, "--goal", "AVSG"))
 
 
+def make_pe(payload=b""):
+    """A minimal PE32 image with one section holding `payload`."""
+    raw = payload + b"\0" * (-len(payload) % 0x200) or b"\0" * 0x200
+    coff = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 224, 0x0102)
+    opt = struct.pack("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 1, 0, len(raw), 0, 0, 0x1000, 0x1000, 0x1000,
+                      0x400000, 0x1000, 0x200, 5, 1, 0, 0, 5, 1, 0, 0x1000 + len(raw), 0x200, 0, 2, 0,
+                      0x100000, 0x1000, 0x100000, 0x1000, 0, 16) + b"\0" * 128
+    sec = struct.pack("<8sIIIIIIHHI", b".text", len(raw), 0x1000, len(raw), 0x200, 0, 0, 0, 0, 0x60000020)
+    head = b"MZ" + b"\0" * 0x3A + struct.pack("<I", 0x80) + b"\0" * 0x40 + b"PE\0\0" + coff + opt + sec
+    return head + b"\0" * (0x200 - len(head)) + raw
+
+
+def stub_for(keys):
+    """A stand-in stub: a PE whose image embeds the key set's public halves, as a built stub does."""
+    halves = []
+    for name in ("root.pub.der", "exe-signing.pub.der", "bundle-key.bin"):
+        with open(os.path.join(keys, name), "rb") as f:
+            halves.append(f.read())
+    return make_pe(b"stub code".ljust(64, b"\0") + b"".join(halves))
+
+
+def chain(data, end):
+    """Attachments of the chain ending at `end`, nearest the end first: (type, data offset, size)."""
+    out = []
+    t = end - 28
+    while t >= 0 and data[t + 24:t + 28] == b"ABD2":
+        size = struct.unpack_from("<I", data, t + 16)[0]
+        out.append((data[t + 20:t + 24].decode("latin-1"), t - size, size))
+        t -= size + 28
+    return out
+
+
+def section_end(data):
+    nt = struct.unpack_from("<I", data, 0x3C)[0]
+    count, opt = struct.unpack_from("<HH", data, nt + 6)[0], struct.unpack_from("<H", data, nt + 20)[0]
+    last = nt + 24 + opt + 40 * (count - 1)
+    return sum(struct.unpack_from("<II", data, last + 16))
+
+
+def plain(data, att):
+    return bytes(b ^ 0xA7 for b in data[att[1]:att[1] + att[2]])
+
+
+def rewrite(data, att, new_plain):
+    """`data` with attachment `att` replaced by `new_plain` (same size), its digest recomputed."""
+    assert len(new_plain) == att[2]
+    start, end = att[1], att[1] + att[2]
+    return data[:start] + bytes(b ^ 0xA7 for b in new_plain) + hashlib.md5(new_plain).digest() + data[end + 16:]
+
+
+def flip(data, offset):
+    return data[:offset] + bytes([data[offset] ^ 0x10]) + data[offset + 1:]
+
+
+class InstallerTest(unittest.TestCase):
+    """build, verify and unpack on a stand-in stub and setup program."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(dir=ARGS.work)
+        cls.stub = cls.put("stub.exe", stub_for(ARGS.keys))
+        cls.setup = cls.put("setup.exe", make_pe(b"setup program code" * 100))
+        cls.files = {"readme": b"read me\r\n", "core32": os.urandom(70000), "core64": os.urandom(90000),
+                     "legacy": b"legacy settings", "modern": b"modern settings"}
+        for name, data in cls.files.items():
+            cls.put(os.path.join("product", name + ".bin"), data)
+        cls.other_keys = os.path.join(cls.dir, "other-keys")
+        qxpack("keygen", cls.other_keys)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    @classmethod
+    def put(cls, name, data):
+        path = os.path.join(cls.dir, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def description(self, name, **changes):
+        entries = [("readme", "readme", "dep-gui-silent", "readme.txt"),
+                   ("core32", "core32", "dep-x86-silent", "bin\\core.dll"),
+                   ("core64", "core64", "dep-x64-silent", "bin\\core.dll"),
+                   ("legacy", "legacy", "dep-w<6-silent", "config\\settings.ini"),
+                   ("modern", "modern", "dep-w6+-silent", "config\\settings.ini")]
+        d = {"stub": "stub.exe", "setup": "setup.exe", "type": "silent", "keys": ARGS.keys, "chunkSize": 32768,
+             "files": [{"file": "product/%s.bin" % f, "record": r, "tag": t, "destination": dest}
+                       for f, r, t, dest in entries]}
+        d.update(changes)
+        return self.put(name, json.dumps({k: v for k, v in d.items() if v is not None}).encode())
+
+    def build(self, name, *extra, **changes):
+        out = os.path.join(self.dir, name + ".exe")
+        r = qxpack("build", self.description(name + ".json", **changes), "-o", out, *extra)
+        return r, out
+
+    def built(self, name, *extra, **changes):
+        r, out = self.build(name, *extra, **changes)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return out
+
+    def failing_step(self, installer, *options):
+        r = qxpack("verify", installer, *options)
+        self.assertNotEqual(r.returncode, 0, r.stdout)
+        m = re.search(r"first failing step: (.*)$", r.stdout, re.M)
+        return m.group(1) if m else r.stdout + r.stderr
+
+    def unpacked(self, installer, *options):
+        out = tempfile.mkdtemp(dir=self.dir)
+        shutil.rmtree(out)
+        r = qxpack("unpack", installer, out, *options)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        found = {}
+        for base, _, names in os.walk(out):
+            for n in names:
+                with open(os.path.join(base, n), "rb") as f:
+                    found[os.path.relpath(os.path.join(base, n), out)] = f.read()
+        return found
+
+    def test_built_installer_verifies_and_unpacks_per_system(self):
+        exe = self.built("good", a404="product/readme.bin")
+        report = qxpack("verify", exe)
+        self.assertEqual(report.returncode, 0, report.stdout)
+        for step in ("type", "installer signature", "LOAD", "IBND", "inner bundle", "install script",
+                     "setup signature"):
+            self.assertRegex(report.stdout, r"\[ok  \] %s: " % step)
+        self.assertIn("verdict: a real run would start the setup program", report.stdout)
+        cases = [(("--x86", "--windows-major", "5"), "core32", "legacy"),
+                 (("--x86", "--windows-major", "6"), "core32", "modern"),
+                 (("--x64", "--windows-major", "5"), "core64", "legacy"),
+                 (("--x64", "--windows-major", "10"), "core64", "modern")]
+        for options, core, settings in cases:
+            with self.subTest(options):
+                files = self.unpacked(exe, *options)
+                self.assertEqual(files["readme.txt"], self.files["readme"])
+                self.assertEqual(files["bin/core.dll"], self.files[core])
+                self.assertEqual(files["config/settings.ini"], self.files[settings])
+                self.assertEqual(files["qxav_404.dat"], self.files["readme"])
+                self.assertEqual(set(files), {"setup.exe", "ibnd", "qxav_404.dat", "readme.txt", "bin/core.dll",
+                                              "config/settings.ini"})
+
+    def test_script_and_folder_form(self):
+        script = self.put("form/script.txt", b"# comment\r\n  dep-silent,readme.bin,docs\\readme.txt  \r\n"
+                                              b"dep-x64-silent,sub/core64.bin,core.dll\n")
+        shutil.copytree(os.path.join(self.dir, "product"), os.path.join(self.dir, "form", "files", "sub"))
+        shutil.copy(os.path.join(self.dir, "product", "readme.bin"), os.path.join(self.dir, "form", "files"))
+        exe = self.built("form", files=None, script=script, folder="form/files")
+        files = self.unpacked(exe)
+        self.assertEqual(files["docs/readme.txt"], self.files["readme"])
+        self.assertEqual(files["core.dll"], self.files["core64"])
+
+    def test_build_refusals_leave_no_output(self):
+        entry = {"file": "product/readme.bin", "record": "readme", "tag": "dep-silent", "destination": "r.txt"}
+        cases = [
+            ("missing_file", {"files": [dict(entry, file="product/absent.bin")]}, "file not found"),
+            ("duplicate_record", {"files": [entry, dict(entry, file="product/core32.bin", destination="x")]},
+             'record name "readme" is used for two files'),
+            ("unknown_key", {"colour": "blue"}, 'unknown key "colour"'),
+            ("unknown_entry_key", {"files": [dict(entry, mode=1)]}, 'unknown key "files[0].mode"'),
+            ("bad_json_type", {"chunkSize": "big"}, 'key "chunkSize": must be a whole number, not string'),
+            ("chunk_too_large", {"chunkSize": 0x1900001}, 'key "chunkSize": must be 1 to 26214400'),
+            ("bad_run_type", {"type": "gui mode"}, 'key "type": must be one word'),
+            ("missing_setup", {"setup": None}, 'key "setup": missing'),
+            ("unsafe_destination", {"files": [dict(entry, destination="..\\evil.dll")]},
+             'destination "..\\evil.dll" leaves the workspace'),
+            ("drive_destination", {"files": [dict(entry, destination="C:\\evil.dll")]}, "leaves the workspace"),
+            ("replaces_setup", {"files": [dict(entry, destination="SETUP.EXE")]}, "would replace the stub's own"),
+            ("same_destination", {"files": [entry, dict(entry, record="r2", file="product/core32.bin")]},
+             "is written by an earlier line too"),
+            ("comma_in_field", {"files": [dict(entry, record="a,b")]}, 'key "files[0].record": must not contain'),
+            ("setup_not_pe", {"setup": "product/readme.bin"}, "the setup program"),
+            ("both_forms", {"script": "product/readme.bin", "folder": "product"}, "not both"),
+            ("no_files", {"files": None}, 'key "files": missing'),
+            ("long_line", {"files": [dict(entry, destination="d" * 2100)]}, "is longer than 2046 bytes"),
+            ("half_authenticode", {"authenticode": {"certificate": "c.pem"}}, 'needs "certificate" with "key"'),
+            ("stub_other_keys", {"keys": self.other_keys}, "does not embed the root key, executable signing key "
+                                                           "and descrambler table of the key set"),
+        ]
+        for name, changes, message in cases:
+            with self.subTest(name):
+                r, _ = self.build(name, **changes)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(message, r.stderr)
+                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(name + ".exe")], [])
+
+    def low_level(self, name, script, stub=None):
+        """An installer made with the single-step commands, which check nothing about the script."""
+        script_path = self.put(name + ".script", script)
+        bundle, setup = os.path.join(self.dir, name + ".ibnd"), os.path.join(self.dir, name + "-setup.exe")
+        self.ok("inner", "-o", bundle, "--keys", ARGS.keys, "--script", script_path,
+                "readme=" + os.path.join(self.dir, "product", "readme.bin"))
+        shutil.copy(self.setup, setup)
+        self.ok("attach", setup, "IBND", bundle)
+        self.ok("sign", setup, "--keys", ARGS.keys)
+        out = os.path.join(self.dir, name + ".exe")
+        self.ok("stub", "--stub", stub or self.stub, "--setup", setup, "--type", "silent", "--keys", ARGS.keys,
+                "-o", out)
+        return out
+
+    def ok(self, *args):
+        r = qxpack(*args)
+        self.assertEqual(r.returncode, 0, r.stderr)
+
+    def test_verify_names_the_failing_step(self):
+        exe = self.built("base")
+        with open(exe, "rb") as f:
+            data = f.read()
+        load = [a for a in chain(data, section_end(data)) if a[0] == "LOAD"][0]
+        setup = plain(data, load)
+        ibnd = [a for a in chain(setup, len(setup)) if a[0] == "IBND"][0]
+        other_stub = self.put("other-stub.exe", stub_for(self.other_keys))
+        cases = [
+            ("installer_byte", flip(data, 0x240), "installer signature"),
+            ("setup_byte", rewrite(data, load, flip(setup, 0x240)), "setup signature"),
+            ("bundle_byte", rewrite(data, load, rewrite(setup, ibnd, flip(plain(setup, ibnd), ibnd[2] // 2))),
+             "inner bundle"),
+            ("load_digest", flip(data, load[1] + 100), "LOAD"),
+            ("missing_record", self.low_level("missing", b"dep-silent,absent,a.txt\n"),
+             "files for 32-bit Windows, version < 6"),
+            ("leaves_workspace", self.low_level("leaves", b"dep-x64-silent,readme,..\\..\\a.txt\n"),
+             "files for 64-bit Windows, version < 6"),
+            ("stub_other_keys", self.low_level("otherkeys", b"# nothing\n", stub=other_stub),
+             "installer signature"),
+            ("no_type", make_pe(), "type"),
+            ("other_goal", exe, "inner bundle"),
+        ]
+        for name, content, step in cases:
+            with self.subTest(name):
+                path = content if isinstance(content, str) else self.put(name + ".exe", content)
+                self.assertEqual(self.failing_step(path, *(["--goal", "AVSG"] if name == "other_goal" else [])), step)
+        self.assertEqual(qxpack("inspect", self.put("inspect.exe", flip(data, 0x240))).returncode, 1)
+
+    def test_what_a_run_survives_passes_with_a_note(self):
+        exe = self.low_level("survives", b"dep-silent,readme\ndep-silent,readme,a.txt\ndep-silent,readme,A.TXT\n")
+        r = qxpack("verify", exe)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertIn("line 1: selected but has no record or destination; skipped", r.stdout)
+        self.assertIn('warning: line 3: destination "A.TXT" is written by an earlier line too', r.stdout)
+        self.assertEqual(r.stderr, "", "no progress when standard error is not a terminal")
+
+    def test_unpack_refuses_and_writes_nothing(self):
+        busy = os.path.join(self.dir, "busy")
+        os.makedirs(busy, exist_ok=True)
+        self.put("busy/keep.txt", b"x")
+        self.assertIn("is not empty", qxpack("unpack", self.built("busy"), busy).stderr)
+        exe = self.low_level("unsafe", b"dep-silent,readme,..\\escaped.txt\n")
+        out = os.path.join(self.dir, "unsafe-out")
+        r = qxpack("unpack", exe, out, "--x86")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn('"files for 32-bit Windows, version 10"', r.stderr)
+        self.assertFalse(os.path.exists(out))
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "escaped.txt")))
+
+    def test_authenticode_signed_build_verifies(self):
+        crt, key = os.path.join(self.dir, "ac.pem"), os.path.join(self.dir, "ac.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", crt,
+                        "-days", "30", "-subj", "/CN=Norvane Test"], check=True, capture_output=True)
+        exe = self.built("signed", "--authenticode-cert", crt, "--authenticode-key", key,
+                         a404="product/legacy.bin")
+        r = qxpack("verify", exe)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertRegex(r.stdout, r"Authenticode: signature present")
+        self.assertIn("valid (header-range attempt)", r.stdout)
+        self.assertEqual(self.unpacked(exe)["qxav_404.dat"], self.files["legacy"])
+
+
 def main():
     global ARGS
     p = argparse.ArgumentParser()
     for name in ("qxpack", "keys", "work"):
         p.add_argument("--" + name, required=True)
     ARGS, rest = p.parse_known_args()
+    ARGS.keys = os.path.abspath(ARGS.keys)
     os.makedirs(ARGS.work, exist_ok=True)
     prog = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
     return 0 if prog.result.wasSuccessful() else 1

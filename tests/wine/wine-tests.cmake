@@ -31,3 +31,7 @@ target_link_options(setup_probe PRIVATE -municode -s)
 add_executable(fault_runner "${CMAKE_CURRENT_LIST_DIR}/fault_runner.cc")
 target_link_libraries(fault_runner PRIVATE qxsequence)
 target_link_options(fault_runner PRIVATE -municode)
+
+# The demo product built, verified, unpacked and installed.
+add_test(NAME wine_demo COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_LIST_DIR}/demo_tests.py" --wine-run "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh" --root "${QX_WINE_ROOT}" --arch ${QX_WINE_ARCH} --stub $<TARGET_FILE:Stub> --setup $<TARGET_FILE:demo_setup> --qxpack "${QX_QXPACK}" --product "${CMAKE_SOURCE_DIR}/demo/product.json" --work "${CMAKE_CURRENT_BINARY_DIR}/demo-work")
+set_tests_properties(wine_demo PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE} TIMEOUT 600)

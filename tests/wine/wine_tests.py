@@ -266,7 +266,9 @@ class StubTest(unittest.TestCase):
             b = f.read(1)
             f.seek(offset)
             f.write(bytes([b[0] ^ 0x01]))
-        self.assertIn("signature: invalid", qxpack("inspect", exe).stdout)
+        report = qxpack("inspect", exe, check=False)
+        self.assertIn("signature: invalid", report.stdout)
+        self.assertEqual(report.returncode, 1)
         code, lines = self.run_stub(exe)
         self.assertEqual(code, 2)
         invalid = [l for l in lines if "Signature not valid: " in l]

@@ -1,6 +1,6 @@
 // qxpack inspect FILE: PE facts, every attachment chain the stub's readers
 // see, and the signature verdict of the stub's own verifier. The verdict is
-// the last line; both verdicts exit 0.
+// the last line; an invalid signature exits 1.
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -127,6 +127,7 @@ int CmdInspect(const Args& args) {
   }
   if (!VerifyFileSignature(path, false)) {
     std::printf("signature: invalid\n");
+    return 1;
   } else if (VerifyFileSignatureAttempt(path, false)) {
     std::printf("signature: valid (whole-prefix attempt)\n");
   } else {

@@ -3,31 +3,17 @@
 #include <string>
 
 #include "bundle/bundle_file.h"
-#include "diagnostics/trace.h"
 #include "tools/qxpack/commands.h"
+#include "tools/qxpack/trace_capture.h"
 #include "util/text_conv.h"
-
-namespace {
-void CollectTrace(const std::string& line, void* context) {
-  // Drop the "[T xxxxxxxx] " thread prefix; keep the message.
-  std::string message = line.size() > 13 && line[0] == '[' ? line.substr(13) : line;
-  while (!message.empty() && message.back() == '\n') message.pop_back();
-  if (message.empty()) return;
-  std::string* all = static_cast<std::string*>(context);
-  if (!all->empty()) *all += "; ";
-  *all += message;
-}
-}  // namespace
 
 bool OpenValidated(BundleFile* bundle, const std::string& path, const std::string& goal,
                    std::string* reason) {
   bundle->SetExpectedGoal(goal);
   bundle->SetMaxChunkSize(0x1900000);
-  std::string trace;
-  SetTraceSink(&CollectTrace, &trace);
+  TraceCapture trace;
   const bool ok = bundle->Open(MultiByteToWide(path), false);
-  SetTraceSink(nullptr, nullptr);
-  *reason = trace;
+  *reason = trace.text();
   return ok;
 }
 

@@ -17,6 +17,9 @@ int CmdCert(const Args& args);     // cert --root K --key PUB --goal G --expires
 int CmdInner(const Args& args);    // inner -o OUT --keys DIR --script S [--chunk-size N] NAME=FILE...
 int CmdList(const Args& args);     // list BUNDLE [--goal G]
 int CmdExtract(const Args& args);  // extract BUNDLE NAME OUT
+int CmdBuild(const Args& args);    // build PRODUCT.json [-o OUT] [overrides]
+int CmdVerify(const Args& args);   // verify INSTALLER [--goal G]
+int CmdUnpack(const Args& args);   // unpack INSTALLER DIR [--x64|--x86] [--windows-major N]
 
 // Prints "qxpack: <message>" on stderr and returns 1.
 int Fail(const std::string& message);

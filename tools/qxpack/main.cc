@@ -4,11 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "bundle/progress_sink.h"
 #include "tools/qxpack/commands.h"
-
-// The packer shows no progress.
-void ReportProgress(int32_t, int32_t) {}
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "qxpack: %s\n", message.c_str());
@@ -33,6 +29,13 @@ const Command kCommands[] = {
     {"inner", CmdInner, "inner -o OUT --keys DIR --script SCRIPT [--chunk-size BYTES] NAME=FILE..."},
     {"list", CmdList, "list BUNDLE [--goal GOAL]"},
     {"extract", CmdExtract, "extract BUNDLE NAME OUT"},
+    {"build", CmdBuild,
+     "build PRODUCT.json [-o OUT.exe] [--stub STUB.exe] [--setup SETUP.exe] [--type TEXT]\n"
+     "        [--keys DIR]"
+     "        [--authenticode-cert CERT --authenticode-key KEY | --authenticode-pkcs12 P12]\n"
+     "        [--authenticode-password TEXT]"},
+    {"verify", CmdVerify, "verify INSTALLER [--goal GOAL]"},
+    {"unpack", CmdUnpack, "unpack INSTALLER DIR [--x64|--x86] [--windows-major N] [--goal GOAL]"},
 };
 
 int Usage() {

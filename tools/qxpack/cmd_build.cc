@@ -1,0 +1,222 @@
+// qxpack build PRODUCT.json [-o OUT.exe] [...]: from a product description to
+// a finished, signed installer in one command. Everything is checked before
+// anything is written, and the output appears only complete (written under a
+// temporary name and renamed at the end).
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "integrity/file_signature.h"
+#include "tools/packlib/attachment_writer.h"
+#include "tools/packlib/exe_signer.h"
+#include "tools/packlib/file_io.h"
+#include "tools/packlib/inner_bundle_files.h"
+#include "tools/packlib/key_set.h"
+#include "tools/packlib/pe_bundle_section.h"
+#include "tools/qxpack/commands.h"
+#include "tools/qxpack/product.h"
+#include "tools/qxpack/progress_line.h"
+#include "tools/qxpack/scratch_dir.h"
+#include "tools/qxpack/stub_keys.h"
+#include "util/platform.h"
+#include "util/text_conv.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kUsage[] =
+    "usage: qxpack build PRODUCT.json [-o OUT.exe] [--stub STUB.exe] [--setup SETUP.exe] "
+    "[--type TEXT] [--keys DIR] [--authenticode-cert CERT --authenticode-key KEY | --authenticode-pkcs12 FILE] "
+    "[--authenticode-password TEXT]";
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Adds an Authenticode signature with osslsigncode; `in` is replaced.
+bool Authenticode(const AuthenticodeCredentials& c, const std::string& in,
+                  const std::string& scratch, std::string* error) {
+  const std::string out = in + ".signed", log = scratch + "/osslsigncode.log";
+  std::string cmd = "osslsigncode sign";
+  cmd += c.pkcs12.empty() ? " -certs " + ShellQuote(c.certificate) + " -key " + ShellQuote(c.key)
+                          : " -pkcs12 " + ShellQuote(c.pkcs12);
+  if (!c.password.empty()) {
+    // Through a file, so the password never shows in the process list.
+    const std::string pass = scratch + "/pass";
+    std::ofstream(pass) << c.password;
+    fs::permissions(pass, fs::perms::owner_read | fs::perms::owner_write);
+    cmd += " -readpass " + ShellQuote(pass);
+  }
+  cmd += " -in " + ShellQuote(in) + " -out " + ShellQuote(out) + " >" + ShellQuote(log) + " 2>&1";
+  const int status = std::system(cmd.c_str());
+  std::error_code ec;
+  if (status != 0 || !fs::is_regular_file(out)) {
+    std::ifstream text(log);
+    std::string said, line;
+    while (std::getline(text, line) && said.size() < 300)
+      if (!line.empty()) said += (said.empty() ? ": " : "; ") + line;
+    *error = "osslsigncode failed" + said +
+             (status == 127 * 256 ? " (is osslsigncode installed?)" : "");
+    fs::remove(out, ec);
+    return false;
+  }
+  fs::rename(out, in, ec);
+  if (ec) *error = "cannot replace " + in + ": " + ec.message();
+  return !ec;
+}
+
+bool AppendToFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+struct Inputs {
+  std::vector<uint8_t> stub, setup, a404;
+  CryptoPP::RSA::PrivateKey exe_key;
+  bool builtin_keys = false;  // the set is the one this qxpack verifies with
+};
+
+// Every check that needs no output, so a failure leaves nothing behind.
+bool LoadInputs(const ProductDescription& p, Inputs* in, std::string* error) {
+  auto refuse = [error](const std::string& why) {
+    *error = why;
+    return false;
+  };
+  PeFacts facts;
+  std::string why;
+  if (!ReadFileBytes(MultiByteToWide(p.stub), &in->stub)) return refuse("cannot read the stub " + p.stub);
+  if (!ReadPeFacts(in->stub, &facts, &why))
+    return refuse("the stub " + p.stub + " is not a PE file: " + why);
+  if (!ReadFileBytes(MultiByteToWide(p.setup), &in->setup))
+    return refuse("cannot read the setup program " + p.setup);
+  if (!ReadPeFacts(in->setup, &facts, &why))
+    return refuse("the setup program " + p.setup + " is not a PE file: " + why);
+  if (!p.a404.empty() && !ReadFileBytes(MultiByteToWide(p.a404), &in->a404))
+    return refuse("cannot read the A404 file " + p.a404);
+  PublicKeyHalves halves;
+  if (!LoadExeSigningKey(MultiByteToWide(p.keys), &in->exe_key, error) ||
+      !LoadPublicKeyHalves(MultiByteToWide(p.keys), &halves, error))
+    return false;
+  const std::vector<std::string> missing = HalvesMissingFrom(in->stub.data(), in->stub.size(), halves);
+  if (!missing.empty())
+    return refuse("the stub " + p.stub + " does not embed the " + JoinNames(missing) +
+                  " of the key set " + p.keys +
+                  "; it was built with another key set (QX_KEYS_DIR), so its installers would "
+                  "not start");
+  in->builtin_keys =
+      HalvesMissingFrom(in->stub.data(), in->stub.size(), BuiltinPublicKeyHalves()).empty();
+  return true;
+}
+
+// Overrides from the command line, then the product description.
+bool ParseArgs(const Args& args, std::string* description, std::map<std::string, std::string>* opt) {
+  static const char* const kOptions[] = {"-o", "--stub", "--setup", "--type", "--keys",
+                                         "--authenticode-cert", "--authenticode-key",
+                                         "--authenticode-pkcs12", "--authenticode-password"};
+  for (size_t i = 0; i < args.size(); ++i) {
+    bool known = false;
+    for (const char* o : kOptions) known = known || args[i] == o;
+    if (known && i + 1 < args.size() && !opt->count(args[i])) {
+      (*opt)[args[i]] = args[i + 1];
+      ++i;
+    } else if (!known && description->empty() && args[i][0] != '-') {
+      *description = args[i];
+    } else {
+      return false;
+    }
+  }
+  return !description->empty();
+}
+
+}  // namespace
+
+int CmdBuild(const Args& args) {
+  std::string path, error;
+  std::map<std::string, std::string> opt;
+  if (!ParseArgs(args, &path, &opt)) return Fail(kUsage);
+  ProductDescription p;
+  if (!ReadProductDescription(path, &p, &error)) return Fail("build: " + path + ": " + error);
+  if (opt.count("-o")) p.output = opt["-o"];
+  if (opt.count("--stub")) p.stub = opt["--stub"];
+  if (opt.count("--setup")) p.setup = opt["--setup"];
+  if (opt.count("--keys")) p.keys = opt["--keys"];
+  if (opt.count("--type")) p.type = opt["--type"];
+  if (opt.count("--authenticode-cert") || opt.count("--authenticode-pkcs12")) {
+    p.authenticode = {opt["--authenticode-cert"], opt["--authenticode-key"],
+                      opt["--authenticode-pkcs12"], opt["--authenticode-password"]};
+    if (p.authenticode.pkcs12.empty() == p.authenticode.key.empty())
+      return Fail("build: give --authenticode-cert with --authenticode-key, or --authenticode-pkcs12");
+  }
+  if (p.stub.empty()) p.stub = QX_PRODUCT_STUB;
+  if (p.type.empty() || p.type.find_first_of(" \t\r\n,") != std::string::npos)
+    return Fail("build: the run type must be one word (no blanks or commas)");
+
+  Inputs in;
+  ProductContents contents;
+  if (!LoadInputs(p, &in, &error) || !GatherProductContents(p, &contents, &error))
+    return Fail("build: " + error);
+  ScratchDir scratch;
+  if (!scratch.ok()) return Fail("build: cannot create a temporary folder");
+
+  // The inner bundle, then the setup program carrying it as "IBND", signed.
+  const std::string ibnd = scratch.path() + "/ibnd";
+  ProgressBegin("packing product files", contents.input_bytes);
+  const bool packed = WriteInnerBundleFile(MultiByteToWide(ibnd), MultiByteToWide(p.keys),
+                                           contents.records, p.chunk_size, ProgressUpdate, &error);
+  ProgressEnd();
+  if (!packed) return Fail("build: inner bundle: " + error);
+  std::vector<uint8_t> bundle;
+  if (!ReadFileBytes(MultiByteToWide(ibnd), &bundle)) return Fail("build: cannot read " + ibnd);
+  std::vector<uint8_t>& setup = in.setup;
+  if (!AppendAttachment(&setup, "IBND", bundle.data(), bundle.size()))
+    return Fail("build: the inner bundle is too large for an attachment");
+  bundle = {};
+  if (!AppendWholePrefixSignature(&setup, in.exe_key, &error)) return Fail("build: " + error);
+
+  // The installer, under a temporary name until it is complete.
+  const std::string partial = p.output + ".partial";
+  struct Cleanup {
+    std::string path;
+    ~Cleanup() {
+      std::error_code ec;
+      if (!path.empty()) fs::remove(path, ec);
+    }
+  } cleanup{partial};
+  std::error_code dir_error;
+  fs::create_directories(fs::absolute(p.output).parent_path(), dir_error);
+  if (!WriteSignedInstaller(in.stub, setup, p.type, in.exe_key, MultiByteToWide(partial), &error))
+    return Fail("build: " + p.output + ": " + error);
+  if (p.authenticode.present()) {
+    if (!Authenticode(p.authenticode, partial, scratch.path(), &error))
+      return Fail("build: Authenticode: " + error);
+    // The header-range attempt is what keeps the stub's own signature valid.
+    if (in.builtin_keys && !VerifyFileSignature(MultiByteToWide(partial), false))
+      return Fail("build: the installer's signature no longer verifies after Authenticode signing");
+  }
+  if (!in.a404.empty()) {
+    std::vector<uint8_t> a404;
+    if (!AppendAttachment(&a404, "A404", in.a404.data(), in.a404.size()) ||
+        !AppendToFile(partial, a404))
+      return Fail("build: cannot append the A404 file");
+  }
+  std::error_code ec;
+  fs::rename(partial, p.output, ec);
+  if (ec) return Fail("build: cannot write " + p.output + ": " + ec.message());
+  cleanup.path.clear();
+
+  std::printf("%s: installer written (%llu bytes): %zu records, setup program %s, type \"%s\"%s%s\n",
+              p.output.c_str(), static_cast<unsigned long long>(fs::file_size(p.output, ec)),
+              contents.records.size(), p.setup.c_str(), p.type.c_str(),
+              p.authenticode.present() ? ", Authenticode-signed" : "",
+              in.a404.empty() ? "" : ", with A404");
+  if (!in.builtin_keys)
+    std::printf("note: signed with %s, not this qxpack's key set; verify it with a qxpack built "
+                "with QX_KEYS_DIR=%s\n", p.keys.c_str(), p.keys.c_str());
+  return 0;
+}
