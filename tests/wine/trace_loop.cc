@@ -1,13 +1,10 @@
-// Test program for the log writer: traces in loops as its arguments say, in
-// order, then waits for the log like the stub does at exit.
-//   lines:N       N lines "loop <i>" as fast as possible
+// Test program for the log writer. Its arguments, in order:
 //   batches:N     N lines "batch <i>", each written to the log before the next
 //   hold:N        N lines "held <i>" while the writer thread is suspended
-//   unicode       one line with characters beyond U+00FF
 //   until-gone:S  a line "tick <i>" every 500 ms until the registry value
-//                 "qxdbg" is gone, then three lines "after <i>"; exit code 3
-//                 when it is still there after S seconds
-// Prints its process identifier on standard output.
+//                 "qxdbg" is gone, then one line "after"; exit code 3 when
+//                 it is still there after S seconds
+// Then prints its process identifier, traces "last line" and exits as the stub does.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -25,19 +22,8 @@ void ReportProgress(int32_t, int32_t) {}
 
 namespace {
 
-int Count(const char* arg, const char* name) {
-  const size_t n = std::strlen(name);
-  return std::strncmp(arg, name, n) == 0 ? std::atoi(arg + n) : -1;
-}
-
-bool ConfigValuePresent() {
-  RegKey key;
-  return key.OpenMachine64(L"SOFTWARE\\Kestrowan", KEY_READ) &&
-         RegQueryValueExW(key.get(), L"qxdbg", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
-
-// Suspends (or resumes) every other thread of this process: the log writer,
-// so that lines pile up in its queue as they would behind a slow disk.
+// Suspends every other thread of this process (the log writer), so that lines
+// pile up in the queue as they would behind a slow disk.
 std::vector<HANDLE> SuspendOthers() {
   std::vector<HANDLE> suspended;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -53,21 +39,26 @@ std::vector<HANDLE> SuspendOthers() {
   return suspended;
 }
 
+bool ConfigValuePresent() {
+  RegKey key;
+  return key.OpenMachine64(L"SOFTWARE\\Kestrowan", KEY_READ) &&
+         RegQueryValueExW(key.get(), L"qxdbg", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int code = 0;
   for (int a = 1; a < argc; ++a) {
     const char* arg = argv[a];
-    int n;
-    if ((n = Count(arg, "lines:")) >= 0) {
-      for (int i = 0; i < n; ++i) DebugTrace("loop %d\n", i);
-    } else if ((n = Count(arg, "batches:")) >= 0) {
+    const char* colon = std::strchr(arg, ':');
+    const int n = colon ? std::atoi(colon + 1) : 0;
+    if (std::strncmp(arg, "batches:", 8) == 0) {
       for (int i = 0; i < n; ++i) {
         DebugTrace("batch %d\n", i);
         logger::Instance().Flush(5000);
       }
-    } else if ((n = Count(arg, "hold:")) >= 0) {
+    } else if (std::strncmp(arg, "hold:", 5) == 0) {
       DebugTrace("hold start\n");
       logger::Instance().Flush(5000);
       Sleep(300);  // the writer is back in its wait and holds no lock
@@ -77,25 +68,16 @@ int main(int argc, char** argv) {
         ResumeThread(thread);
         CloseHandle(thread);
       }
-      // Until the writer takes the full queue, further lines would be dropped too.
-      logger::Instance().Flush(5000);
+      logger::Instance().Flush(5000);  // until the writer takes the full queue
       DebugTrace("hold end, %d threads held\n", static_cast<int>(suspended.size()));
-    } else if (std::strcmp(arg, "unicode") == 0) {
-      DebugTrace("text \xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80\n");
-    } else if ((n = Count(arg, "until-gone:")) >= 0) {
+    } else if (std::strncmp(arg, "until-gone:", 11) == 0) {
       code = 3;
-      for (int i = 0; i < n * 2; ++i) {
+      for (int i = 0; i < n * 2 && code; ++i) {
         DebugTrace("tick %d\n", i);
-        if (!ConfigValuePresent()) {
-          for (int j = 0; j < 3; ++j) {
-            Sleep(500);
-            DebugTrace("after %d\n", j);
-          }
-          code = 0;
-          break;
-        }
+        if (!ConfigValuePresent()) code = 0;
         Sleep(500);
       }
+      DebugTrace("after\n");
     }
   }
   std::printf("pid %lu\n", static_cast<unsigned long>(GetCurrentProcessId()));
