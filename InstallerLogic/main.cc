@@ -11,6 +11,7 @@
 #include "InstallerLogic/run_values.h"
 #include "InstallerLogic/scoped_handle.h"
 #include "bundle/attachment.h"
+#include "diagnostics/logger.h"
 #include "diagnostics/trace.h"
 #include "integrity/file_signature.h"
 #include "resources/resource.h"
@@ -70,8 +71,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   modulePath.assign(path, length < 1024 ? length : 1024);
   SetModulePath(modulePath);
 
+  // Every return from here on first lets the log writer write what is queued:
+  // the last lines of a run are the ones that tell how it ended.
   installType = ReadAttachment(modulePath, "TYPE");
-  if (installType.empty()) return kExitNoType;
+  if (installType.empty()) {
+    FlushLogAtExit();
+    return kExitNoType;
+  }
   TrimTrailing(installType);
   DebugTrace("[INSTALLER] Type is %s\n", installType.c_str());
 
@@ -79,6 +85,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   if (!VerifyFileSignature(modulePath, false)) {
     DebugTrace("[INSTALLER] installer file is not valid!");
     if (gui) MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
+    FlushLogAtExit();
     return kExitInvalid;
   }
 
@@ -88,5 +95,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     RunInstallSequence(nullptr);
 
   if (argList) LocalFree(argList);
+  FlushLogAtExit();
   return kExitDone;
 }

@@ -5,30 +5,11 @@
 #include <cwchar>
 #include <vector>
 
-#ifndef KEY_WOW64_64KEY
-#define KEY_WOW64_64KEY 0x0100
-#endif
-
-namespace {
-// Closes the key on every path.
-class RegKey {
- public:
-  ~RegKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  HKEY* out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-}  // namespace
+#include "util/reg_key_win.h"
 
 bool ReadTraceSwitch() {
   RegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Kestrowan", 0, KEY_READ | KEY_WOW64_64KEY,
-                    key.out()) != ERROR_SUCCESS)
-    return false;
+  if (!key.OpenMachine64(L"Software\\Kestrowan", KEY_READ)) return false;
   DWORD type = 0, size = 0;
   if (RegQueryValueExW(key.get(), L"QXSTR", nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
     return false;

@@ -11,6 +11,9 @@ enum class FileAccess {
   kRead,          // read; others may read, write and delete
   kReadDenyWrite, // read; others may read but never write or delete
   kCreate,        // create or truncate for writing
+  kAppend,        // append, created when missing; others may read and write.
+                  // Refuses (fails on) a name that is a reparse point (a
+                  // symbolic link on POSIX) instead of following it.
 };
 
 // Move-only owner of an open file. Every failure leaves the object closed or
@@ -71,6 +74,11 @@ class MappedFile {
 };
 
 bool RemoveFile(const std::wstring& path);
+// Renames, replacing an existing target.
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
+// Whether the name itself is a reparse point (a symbolic link on POSIX);
+// false for a plain file or directory and for a name that does not exist.
+bool IsReparsePoint(const std::wstring& path);
 
 // Diagnostics services.
 uint32_t PlatformTickCount();

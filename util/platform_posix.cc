@@ -35,6 +35,10 @@ bool File::Open(const std::wstring& path, FileAccess access) {
     case FileAccess::kCreate:
       fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       break;
+    case FileAccess::kAppend:
+      // O_NOFOLLOW: a symbolic link under the name fails the open.
+      fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+      break;
   }
   if (fd < 0) return false;
   struct stat st;
@@ -123,6 +127,17 @@ bool RemoveFile(const std::wstring& path) {
   if (InjectFault(FaultSite::kDelete)) return false;
   std::string native = NativePath(path);
   return !native.empty() && ::unlink(native.c_str()) == 0;
+}
+
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  std::string a = NativePath(from), b = NativePath(to);
+  return !a.empty() && !b.empty() && ::rename(a.c_str(), b.c_str()) == 0;
+}
+
+bool IsReparsePoint(const std::wstring& path) {
+  std::string native = NativePath(path);
+  struct stat st;
+  return !native.empty() && ::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 uint32_t PlatformTickCount() {

@@ -17,6 +17,7 @@ bool File::Open(const std::wstring& path, FileAccess access) {
   Close();
   if (InjectFault(FaultSite::kOpen)) return false;
   DWORD desired = GENERIC_READ, share = 0, disposition = OPEN_EXISTING;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
   switch (access) {
     case FileAccess::kRead:
       share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -30,10 +31,27 @@ bool File::Open(const std::wstring& path, FileAccess access) {
       share = FILE_SHARE_READ;
       disposition = CREATE_ALWAYS;
       break;
+    case FileAccess::kAppend:
+      // Append-only access: every write lands at the end, also when another
+      // process appends to the same file. Attributes for the checks below.
+      desired = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+      disposition = OPEN_ALWAYS;
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+      break;
   }
-  HANDLE h = CreateFileW(path.c_str(), desired, share, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), desired, share, nullptr, disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  if (access == FileAccess::kAppend) {
+    // Opened without following: a link planted under the name is the object
+    // opened here, and it is refused before anything is written through it.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+      CloseHandle(h);
+      return false;
+    }
+  }
   handle_ = reinterpret_cast<intptr_t>(h);
   return true;
 }
@@ -132,6 +150,16 @@ void MappedFile::Unmap() {
 
 bool RemoveFile(const std::wstring& path) {
   return !InjectFault(FaultSite::kDelete) && DeleteFileW(path.c_str()) != 0;
+}
+
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool IsReparsePoint(const std::wstring& path) {
+  // The attributes of a link are its own: GetFileAttributesW does not follow it.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 uint32_t PlatformTickCount() { return GetTickCount(); }

@@ -35,3 +35,18 @@ target_link_options(fault_runner PRIVATE -municode)
 # The demo product built, verified, unpacked and installed.
 add_test(NAME wine_demo COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_LIST_DIR}/demo_tests.py" --wine-run "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh" --root "${QX_WINE_ROOT}" --arch ${QX_WINE_ARCH} --stub $<TARGET_FILE:Stub> --setup $<TARGET_FILE:demo_setup> --qxpack "${QX_QXPACK}" --product "${CMAKE_SOURCE_DIR}/demo/product.json" --work "${CMAKE_CURRENT_BINARY_DIR}/demo-work")
 set_tests_properties(wine_demo PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE} TIMEOUT 600)
+
+# The log writer: a finished installer's log and a program that traces in loops.
+add_executable(trace_loop "${CMAKE_CURRENT_LIST_DIR}/trace_loop.cc")
+target_link_libraries(trace_loop PRIVATE qxcore)
+add_test(NAME wine_log
+         COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_LIST_DIR}/log_tests.py"
+                 --wine-run "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh"
+                 --root "${QX_WINE_ROOT}" --arch ${QX_WINE_ARCH}
+                 --stub $<TARGET_FILE:Stub> --loop $<TARGET_FILE:trace_loop>
+                 --qxpack "${QX_QXPACK}" --keys "${QX_KEYS_DIR}"
+                 --work "${CMAKE_CURRENT_BINARY_DIR}/wine-work")
+# Both Wine suites switch tracing through the same prefix's registry.
+set_tests_properties(wine_log PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE} TIMEOUT 600
+                     RESOURCE_LOCK wine_registry)
+set_tests_properties(wine_programs wine_demo PROPERTIES RESOURCE_LOCK wine_registry)

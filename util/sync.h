@@ -1,0 +1,71 @@
+// Threads and locks for code that must run on Windows XP: the product's
+// compiler variant has no std::thread, std::mutex or std::condition_variable,
+// and XP has no condition variables. util/sync_win.cc builds these on
+// CRITICAL_SECTION, auto-reset events and CreateThread; util/sync_posix.cc on
+// pthreads for host builds. None of them can be copied or moved.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void Lock();
+  void Unlock();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Holds a Mutex for its scope.
+class MutexLock {
+ public:
+  explicit MutexLock(Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
+  ~MutexLock() { mutex_.Unlock(); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  Mutex& mutex_;
+};
+
+// Starts unsignalled. Set wakes one waiter, or the next one to wait when
+// nobody waits; a successful Wait resets it.
+class AutoResetEvent {
+ public:
+  AutoResetEvent();
+  ~AutoResetEvent();
+  AutoResetEvent(const AutoResetEvent&) = delete;
+  AutoResetEvent& operator=(const AutoResetEvent&) = delete;
+  void Set();
+  // True when the event was set within timeoutMs milliseconds.
+  bool Wait(uint32_t timeoutMs);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// One thread running body(context). The thread is never stopped from outside;
+// destroying the object without Join leaves it running on its own.
+class Thread {
+ public:
+  using Body = void (*)(void* context);
+  Thread();
+  ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+  // False when the thread could not be created or one was started already.
+  bool Start(Body body, void* context);
+  // Waits until the body has returned; false when no thread was started.
+  bool Join();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
