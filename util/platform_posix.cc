@@ -130,6 +130,7 @@ bool RemoveFile(const std::wstring& path) {
 }
 
 bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  if (InjectFault(FaultSite::kRename)) return false;
   std::string a = NativePath(from), b = NativePath(to);
   return !a.empty() && !b.empty() && ::rename(a.c_str(), b.c_str()) == 0;
 }

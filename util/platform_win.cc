@@ -153,6 +153,7 @@ bool RemoveFile(const std::wstring& path) {
 }
 
 bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  if (InjectFault(FaultSite::kRename)) return false;
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
