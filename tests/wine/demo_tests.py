@@ -3,7 +3,6 @@
 `qxpack verify`, and the installer run, whose setup program reports the files
 of its workspace; `qxpack unpack` must give exactly those files. Also the
 release path with an Authenticode signature (a self-signed test certificate)."""
-import argparse
 import os
 import shutil
 import subprocess
@@ -11,8 +10,9 @@ import sys
 import tempfile
 import unittest
 
+import wine_tests
+
 ARGS = None
-SKIP = 77
 
 
 def windows_path(path):
@@ -84,23 +84,14 @@ class DemoTest(unittest.TestCase):
         self.assertIn("qxav_404.dat", self.run_installer(installer))
 
 
-def main():
-    global ARGS
-    p = argparse.ArgumentParser()
-    for name in ("wine-run", "root", "arch", "stub", "setup", "qxpack", "product", "work"):
-        p.add_argument("--" + name, default="")
-    ARGS, rest = p.parse_known_args()
-    probe = subprocess.run([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, "cmd", "/c", "exit", "0"],
-                           capture_output=True)
-    if probe.returncode == SKIP:
-        print(probe.stderr.decode(errors="replace").strip())
-        return SKIP
+def setUpModule():
     if not os.path.exists(ARGS.qxpack):
-        print("qxpack not built (%s); skipped" % ARGS.qxpack)
-        return SKIP
-    os.makedirs(ARGS.work, exist_ok=True)
-    prog = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
-    return 0 if prog.result.wasSuccessful() else 1
+        raise unittest.SkipTest("qxpack not built (%s)" % ARGS.qxpack)
+
+
+def main():
+    return wine_tests.suite_main(sys.modules[__name__], ("wine-run", "root", "arch", "stub", "setup", "qxpack",
+                                                         "product", "work"))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The log writer under Wine: the log of a finished installer's run and of
 trace_loop, with the configuration as JSON text in the registry value "qxdbg"."""
-import argparse
+import contextlib
 import datetime
 import glob
 import json
@@ -91,7 +91,8 @@ class LogTest(unittest.TestCase):
     def run_installer(self):
         """The run's trace lines as the log shows them: no thread prefix, CR LF."""
         r = self.run_here(self.installer)
-        return [line[13:].replace("\n", "\r\n") for line in debug_lines(r.stderr)]
+        # Progress lines reach the debugger channel directly, never the log.
+        return [line[13:].replace("\n", "\r\n") for line in debug_lines(r.stderr) if line.startswith("[T ")]
 
     def run_loop(self, *args, **kw):
         return int(re.search(rb"pid (\d+)", self.run_here(ARGS.loop, *args, **kw).stdout).group(1))
@@ -193,24 +194,18 @@ class PersistentServer:
             self.proc.wait()
 
 
-def main():
-    global ARGS
-    p = argparse.ArgumentParser()
-    for name in ("wine-run", "root", "arch", "stub", "loop", "qxpack", "keys", "work"):
-        p.add_argument("--" + name, default="")
-    ARGS, rest = p.parse_known_args()
-    wine_tests.ARGS = ARGS
-    probe = wine("cmd", "/c", "exit", "0", display=False)
-    if probe.returncode == wine_tests.SKIP:
-        print(probe.stderr.decode(errors="replace").strip())
-        return wine_tests.SKIP
-    os.makedirs(ARGS.work, exist_ok=True)
+@contextlib.contextmanager
+def persistent_server():
     server = PersistentServer()
     try:
-        prog = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+        yield
     finally:
         server.stop()
-    return 0 if prog.result.wasSuccessful() else 1
+
+
+def main():
+    return wine_tests.suite_main(sys.modules[__name__], ("wine-run", "root", "arch", "stub", "loop", "qxpack",
+                                                         "keys", "work"), persistent_server)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 and the stub's start-up (run modes, self-verification, exit codes) on
 installers that qxpack builds. GUI cases run under Xvfb."""
 import argparse
+import contextlib
 import os
 import re
 import shutil
@@ -493,6 +494,29 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, out[-3000:])
         self.assertRegex(out, r"clean run: result 0, \d+ calls, 4 files")
 
+    def test_tamper_sweep_refuses_every_flip(self):
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+        import tamper_sweep
+        exe = self.build("dep-silent,f,f.bin", {"f": os.urandom(200000)})
+        results = tamper_sweep.sweep(ARGS.qxpack, exe, 25, self.dir)
+        for name, (refused, total) in results.items():
+            self.assertEqual(refused, total, name)
+        # A few flips outside the stub's own code, run by the real stub.
+        inst = tamper_sweep.Installer(exe)
+        sg1 = inst.stub_chain["_SG1"]
+        sample = [("stub", sg1[1] + sg1[2] // 2)]
+        for name, positions in inst.regions(2).items():
+            if name != "stub image and _SG1":
+                sample += positions
+        for where, pos in sample:
+            with self.subTest(where=where, pos=pos):
+                flipped = os.path.join(self.dir, "flipped.exe")
+                with open(flipped, "wb") as f:
+                    f.write(inst.flipped(where, pos))
+                code, trace, report = self.run_installer(flipped)
+                self.assertIsNone(report, "setup started")
+                self.assertEqual(leftover_workspaces(), [])
+
     def not_a_program(self):
         path = os.path.join(self.work, "not-a-program.exe")
         with open(path, "wb") as f:
@@ -558,24 +582,39 @@ def flip(path, offset):
         f.write(bytes([b[0] ^ 0x01]))
 
 
-def main():
+def suite_main(module, names, around=None):
+    """The entry of every Wine test script: parses the shared options into
+    module.ARGS (and this module's), reports skipped where Wine cannot run,
+    and runs the script's tests inside `around()` when given."""
     global ARGS
     p = argparse.ArgumentParser()
-    for name in ("wine-run", "root", "arch", "stub", "probe", "setup-probe", "fault-runner", "qxpack", "keys", "work"):
+    for name in names:
         p.add_argument("--" + name, default="")
     ARGS, rest = p.parse_known_args()
+    module.ARGS = ARGS
     probe = subprocess.run([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, "cmd", "/c", "exit", "0"],
                            capture_output=True)
     if probe.returncode == SKIP:
         print(probe.stderr.decode(errors="replace").strip())
         return SKIP
     os.makedirs(ARGS.work, exist_ok=True)
+    with (around() if around else contextlib.nullcontext()):
+        prog = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    return 0 if prog.result.wasSuccessful() else 1
+
+
+@contextlib.contextmanager
+def virtual_display():
     Xvfb.start()
     try:
-        prog = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+        yield
     finally:
         Xvfb.stop()
-    return 0 if prog.result.wasSuccessful() else 1
+
+
+def main():
+    return suite_main(sys.modules[__name__], ("wine-run", "root", "arch", "stub", "probe", "setup-probe",
+                                              "fault-runner", "qxpack", "keys", "work"), virtual_display)
 
 
 if __name__ == "__main__":
