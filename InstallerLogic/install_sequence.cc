@@ -15,6 +15,7 @@
 #include "diagnostics/trace.h"
 #include "integrity/file_signature.h"
 #include "util/fault_injection.h"
+#include "util/phase_profile.h"
 #include "util/platform.h"
 #include "util/text_conv.h"
 
@@ -123,20 +124,27 @@ DWORD StartSetup(const std::wstring& workspace, File* setupHold) {
 DWORD RunInWorkspace(const std::wstring& workspace) {
   const std::wstring setupPath = workspace + L"setup.exe";
   if (!ExtractAttachment(50, 0, {true, modulePath, "LOAD", setupPath})) return kFailed;
+  ProfilePhase("extract-LOAD");
   if (!ExtractAttachment(25, 50, {false, setupPath, "IBND", workspace + L"ibnd"})) return kFailed;
+  ProfilePhase("extract-IBND");
   if (FindAttachment("A404")) ExtractAppendedAttachment("A404", workspace + L"qxav_404.dat");
+  ProfilePhase("A404");
 
   BundleFile bundle;
   bundle.SetExpectedGoal("IBND");
   bundle.SetMaxChunkSize(kInnerBundleMaxChunk);
   if (!bundle.Open(workspace + L"ibnd", false)) return kFailed;
+  ProfilePhase("open-and-validate-bundle");
   ReportProgress(85, 0);
 
   std::vector<std::string> lines;
-  if (!ReadInstallScript(&bundle, &lines) || !ExtractSelectedFiles(&bundle, lines, workspace)) {
+  const bool script = ReadInstallScript(&bundle, &lines);
+  ProfilePhase("read-script");
+  if (!script || !ExtractSelectedFiles(&bundle, lines, workspace)) {
     bundle.Close();
     return kFailed;
   }
+  ProfilePhase("extract-files");
 
   // Held from before its check until it has been started, so what runs is
   // what was checked.
@@ -152,7 +160,10 @@ DWORD RunInWorkspace(const std::wstring& workspace) {
     DebugTrace("[INSTALLER] installer file is not valid!");
     return kFailed;
   }
-  return StartSetup(workspace, &setupHold);
+  ProfilePhase("verify-setup-signature");
+  const DWORD started = StartSetup(workspace, &setupHold);
+  ProfilePhase("run-setup");
+  return started;
 }
 
 }  // namespace
@@ -170,11 +181,19 @@ void CreateParentDirectories(const std::wstring& path) {
 }
 
 DWORD WINAPI RunInstallSequence(LPVOID) {
-  CleanupList cleanup;
-  Workspace workspace;
-  if (!workspace.Create()) return kFailed;
-  cleanup.AddDirectory(workspace.path());
-  const DWORD result = RunInWorkspace(workspace.path());
-  workspace.Release();
+  ProfilePhase("start");
+  DWORD result = kFailed;
+  {
+    CleanupList cleanup;
+    Workspace workspace;
+    if (!workspace.Create()) return kFailed;
+    cleanup.AddDirectory(workspace.path());
+    ProfilePhase("create-workspace");
+    result = RunInWorkspace(workspace.path());
+    ProfilePhase("close-bundle");
+    workspace.Release();
+  }
+  ProfilePhase("remove-workspace");
+  ProfileWrite();
   return result;
 }
