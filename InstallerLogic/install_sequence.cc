@@ -181,7 +181,7 @@ void CreateParentDirectories(const std::wstring& path) {
 }
 
 DWORD WINAPI RunInstallSequence(LPVOID) {
-  ProfilePhase("start");
+  ProfilePhase("before-sequence");
   DWORD result = kFailed;
   {
     CleanupList cleanup;

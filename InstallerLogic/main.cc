@@ -14,6 +14,7 @@
 #include "diagnostics/trace.h"
 #include "integrity/file_signature.h"
 #include "resources/resource.h"
+#include "util/phase_profile.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ void RunGuiMode(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
+  ProfilePhase("");
   RestrictDllSearchPath();
 
   argList = CommandLineToArgvW(commandLine, &argCount);
@@ -71,6 +73,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   SetModulePath(modulePath);
 
   installType = ReadAttachment(modulePath, "TYPE");
+  ProfilePhase("read-TYPE");
   if (installType.empty()) return kExitNoType;
   TrimTrailing(installType);
   DebugTrace("[INSTALLER] Type is %s\n", installType.c_str());
@@ -81,6 +84,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     if (gui) MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
     return kExitInvalid;
   }
+  ProfilePhase("check-own-signature");
 
   if (gui)
     RunGuiMode(instance);

@@ -80,9 +80,10 @@ def profile(folder, runs, env, temp, files):
     measure([("stub", [LOADER, installer])], runs, penv, temp, files)
     phases = {}
     for line in open(out):
-        name, ms = line.split()
-        phases.setdefault(name, []).append(float(ms))
-    return {name: statistics.median(v) for name, v in phases.items()}
+        name, ms, peak = line.split()
+        phases.setdefault(name, []).append((float(ms), float(peak)))
+    return {name: (statistics.median(m for m, _ in v), max(p for _, p in v))
+            for name, v in phases.items()}
 
 
 def generator_stamp(name):
@@ -128,19 +129,19 @@ def make_installers(folder):
     return stub_out, nsis_out, qx_time, nsis_time
 
 
-def wine_env():
+def wine_env(wine_root):
     env = dict(os.environ)
-    env["WINEPREFIX"] = os.path.join(ROOT, "build", "wine", "prefix-win64")
+    env["WINEPREFIX"] = os.path.join(wine_root, "prefix-win64")
     env["WINEARCH"] = "win64"
     env["WINEDEBUG"] = "-all"
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     return env
 
 
-def prepare_prefix(env):
+def prepare_prefix(env, wine_root):
     # wine-run.sh creates the prefix on first use; a persistent wineserver keeps
     # its start-up out of the timed runs.
-    subprocess.run(["bash", WINE_RUN, "--arch", "win64", SETUP], env=env,
+    subprocess.run(["bash", WINE_RUN, "--root", wine_root, "--arch", "win64", SETUP], env=env,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-p", "120"], env=env)
     users = os.path.join(env["WINEPREFIX"], "drive_c", "users", os.environ.get("USER", "root"))
@@ -227,6 +228,7 @@ def mb(n):
 
 
 def main():
+    global QXPACK, STUB, FLOOR, SETUP
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--tiny", action="store_true", help="a 6-file product, one run: keeps it working")
@@ -234,7 +236,17 @@ def main():
     ap.add_argument("--no-large", action="store_true", help="skip the 200 MB memory figure")
     ap.add_argument("--profile", action="store_true", help="also time the stub's phases")
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
+    ap.add_argument("--wine-root", default=os.path.join(ROOT, "build", "wine"))
+    # Programs other than the default build's (the tiny test passes its own).
+    ap.add_argument("--qxpack", default=QXPACK)
+    ap.add_argument("--stub", default=STUB)
+    ap.add_argument("--floor", default=FLOOR)
+    ap.add_argument("--setup", default=SETUP)
     a = ap.parse_args()
+    QXPACK, STUB, FLOOR, SETUP = a.qxpack, a.stub, a.floor, a.setup
+    if shutil.which("makensis") is None:
+        log("makensis is missing (Debian package nsis): skipped")
+        return 77
     if a.tiny:
         a.runs, a.no_large = 1, True
     if not a.no_build:
@@ -242,8 +254,8 @@ def main():
         if a.profile:
             build_profile_stub()
     os.makedirs(a.work, exist_ok=True)
-    env = wine_env()
-    temp = prepare_prefix(env)
+    env = wine_env(a.wine_root)
+    temp = prepare_prefix(env, a.wine_root)
     for path in leftovers(temp):
         shutil.rmtree(path, ignore_errors=True)
 
@@ -293,13 +305,14 @@ def main():
             mb(large[3]), mb(large[2]), large[1], large[0] / 1024))
     if phases:
         print()
-        print("| stub phase (profiling build, median of %d runs) | ms |" % a.runs)
-        print("|---|---|")
-        for name, ms in phases.items():
-            print("| %s | %.1f |" % (name, ms))
-        print("| sum | %.1f |" % sum(phases.values()))
+        print("| stub phase (profiling build, median of %d runs) | ms | peak memory at its end |"
+              % a.runs)
+        print("|---|---|---|")
+        for name, (ms, peak) in phases.items():
+            print("| %s | %.1f | %.1f MB |" % (name, ms, peak))
+        print("| sum | %.1f | |" % sum(ms for ms, _ in phases.values()))
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
 

@@ -2,7 +2,8 @@
 // with the build option QX_PROFILE_PHASES (bench/run.py --profile); otherwise
 // every call is empty and the product is unchanged. With the option, the times
 // are appended to the file that the environment variable QX_PHASE_PROFILE
-// names, one "phase milliseconds" line each; nothing goes to the trace.
+// names, one "phase milliseconds peak-MB" line each (the
+// process's peak resident size when the phase ended); nothing goes to the trace.
 #pragma once
 
 #ifdef QX_PROFILE_PHASES

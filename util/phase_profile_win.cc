@@ -2,6 +2,7 @@
 
 #ifdef QX_PROFILE_PHASES
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -11,6 +12,17 @@ struct Phases {
   LARGE_INTEGER last{};
   std::string text;
 };
+// Peak resident size so far, in MB (looked up: the call is not on every Windows).
+double PeakMegabytes() {
+  using Query = BOOL(WINAPI*)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
+  static const Query query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetProcessMemoryInfo")));
+  PROCESS_MEMORY_COUNTERS counters;
+  ZeroMemory(&counters, sizeof counters);
+  if (!query || !query(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<double>(counters.PeakWorkingSetSize) / 1e6;
+}
+
 Phases& State() {
   static Phases phases;
   return phases;
@@ -23,10 +35,11 @@ void ProfilePhase(const char* name) {
   QueryPerformanceFrequency(&frequency);
   Phases& p = State();
   if (p.last.QuadPart != 0) {
-    char line[96];
-    std::snprintf(line, sizeof line, "%s %.1f\n", name,
+    char line[128];
+    std::snprintf(line, sizeof line, "%s %.1f %.1f\n", name,
                   1000.0 * static_cast<double>(now.QuadPart - p.last.QuadPart) /
-                      static_cast<double>(frequency.QuadPart));
+                      static_cast<double>(frequency.QuadPart),
+                  PeakMegabytes());
     p.text += line;
   }
   p.last = now;
