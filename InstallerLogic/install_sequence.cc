@@ -80,7 +80,9 @@ bool ExtractSelectedFiles(BundleFile* bundle, const std::vector<std::string>& li
       return false;
     }
     const std::wstring destination = workspace + relative;
-    CreateParentDirectories(destination);
+    // The workspace and the folders above it exist: only the script's own
+    // folders are looked up (each look-up is a file-system query).
+    CreateParentDirectories(destination, workspace.size());
     if (!bundle->ExtractRecord(destination, selected.record)) return false;
   }
   return true;
@@ -172,8 +174,8 @@ bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void CreateParentDirectories(const std::wstring& path) {
-  for (size_t p = path.find(L'\\'); p != std::wstring::npos; p = path.find(L'\\', p + 1)) {
+void CreateParentDirectories(const std::wstring& path, size_t from) {
+  for (size_t p = path.find(L'\\', from); p != std::wstring::npos; p = path.find(L'\\', p + 1)) {
     const std::wstring prefix = path.substr(0, p);
     if (!FileExists(prefix) && !InjectFault(FaultSite::kCreateDirectory))
       CreateDirectoryW(prefix.c_str(), nullptr);
