@@ -15,6 +15,7 @@
 #include "diagnostics/trace.h"
 #include "integrity/file_signature.h"
 #include "util/fault_injection.h"
+#include "util/phase_profile.h"
 #include "util/platform.h"
 #include "util/text_conv.h"
 
@@ -79,7 +80,9 @@ bool ExtractSelectedFiles(BundleFile* bundle, const std::vector<std::string>& li
       return false;
     }
     const std::wstring destination = workspace + relative;
-    CreateParentDirectories(destination);
+    // The workspace and the folders above it exist: only the script's own
+    // folders are looked up (each look-up is a file-system query).
+    CreateParentDirectories(destination, workspace.size());
     if (!bundle->ExtractRecord(destination, selected.record)) return false;
   }
   return true;
@@ -123,20 +126,27 @@ DWORD StartSetup(const std::wstring& workspace, File* setupHold) {
 DWORD RunInWorkspace(const std::wstring& workspace) {
   const std::wstring setupPath = workspace + L"setup.exe";
   if (!ExtractAttachment(50, 0, {true, modulePath, "LOAD", setupPath})) return kFailed;
+  ProfilePhase("extract-LOAD");
   if (!ExtractAttachment(25, 50, {false, setupPath, "IBND", workspace + L"ibnd"})) return kFailed;
+  ProfilePhase("extract-IBND");
   if (FindAttachment("A404")) ExtractAppendedAttachment("A404", workspace + L"qxav_404.dat");
+  ProfilePhase("A404");
 
   BundleFile bundle;
   bundle.SetExpectedGoal("IBND");
   bundle.SetMaxChunkSize(kInnerBundleMaxChunk);
   if (!bundle.Open(workspace + L"ibnd", false)) return kFailed;
+  ProfilePhase("open-and-validate-bundle");
   ReportProgress(85, 0);
 
   std::vector<std::string> lines;
-  if (!ReadInstallScript(&bundle, &lines) || !ExtractSelectedFiles(&bundle, lines, workspace)) {
+  const bool script = ReadInstallScript(&bundle, &lines);
+  ProfilePhase("read-script");
+  if (!script || !ExtractSelectedFiles(&bundle, lines, workspace)) {
     bundle.Close();
     return kFailed;
   }
+  ProfilePhase("extract-files");
 
   // Held from before its check until it has been started, so what runs is
   // what was checked.
@@ -152,7 +162,10 @@ DWORD RunInWorkspace(const std::wstring& workspace) {
     DebugTrace("[INSTALLER] installer file is not valid!");
     return kFailed;
   }
-  return StartSetup(workspace, &setupHold);
+  ProfilePhase("verify-setup-signature");
+  const DWORD started = StartSetup(workspace, &setupHold);
+  ProfilePhase("run-setup");
+  return started;
 }
 
 }  // namespace
@@ -161,8 +174,8 @@ bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void CreateParentDirectories(const std::wstring& path) {
-  for (size_t p = path.find(L'\\'); p != std::wstring::npos; p = path.find(L'\\', p + 1)) {
+void CreateParentDirectories(const std::wstring& path, size_t from) {
+  for (size_t p = path.find(L'\\', from); p != std::wstring::npos; p = path.find(L'\\', p + 1)) {
     const std::wstring prefix = path.substr(0, p);
     if (!FileExists(prefix) && !InjectFault(FaultSite::kCreateDirectory))
       CreateDirectoryW(prefix.c_str(), nullptr);
@@ -170,11 +183,19 @@ void CreateParentDirectories(const std::wstring& path) {
 }
 
 DWORD WINAPI RunInstallSequence(LPVOID) {
-  CleanupList cleanup;
-  Workspace workspace;
-  if (!workspace.Create()) return kFailed;
-  cleanup.AddDirectory(workspace.path());
-  const DWORD result = RunInWorkspace(workspace.path());
-  workspace.Release();
+  ProfilePhase("before-sequence");
+  DWORD result = kFailed;
+  {
+    CleanupList cleanup;
+    Workspace workspace;
+    if (!workspace.Create()) return kFailed;
+    cleanup.AddDirectory(workspace.path());
+    ProfilePhase("create-workspace");
+    result = RunInWorkspace(workspace.path());
+    ProfilePhase("close-bundle");
+    workspace.Release();
+  }
+  ProfilePhase("remove-workspace");
+  ProfileWrite();
   return result;
 }

@@ -13,4 +13,5 @@ DWORD WINAPI RunInstallSequence(LPVOID parameter);
 bool FileExists(const std::wstring& path);
 // Creates each missing directory on the way to the file `path` names;
 // components are separated by backslashes, the last one is never created.
-void CreateParentDirectories(const std::wstring& path);
+// Backslashes before `from` are not looked at: the caller knows that part exists.
+void CreateParentDirectories(const std::wstring& path, size_t from = 0);

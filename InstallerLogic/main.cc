@@ -15,6 +15,7 @@
 #include "diagnostics/trace.h"
 #include "integrity/file_signature.h"
 #include "resources/resource.h"
+#include "util/phase_profile.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ void RunGuiMode(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
+  ProfilePhase("");
   RestrictDllSearchPath();
 
   argList = CommandLineToArgvW(commandLine, &argCount);
@@ -74,6 +76,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   // Every return from here on first lets the log writer write what is queued:
   // the last lines of a run are the ones that tell how it ended.
   installType = ReadAttachment(modulePath, "TYPE");
+  ProfilePhase("read-TYPE");
   if (installType.empty()) {
     FlushLogAtExit();
     return kExitNoType;
@@ -88,6 +91,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     FlushLogAtExit();
     return kExitInvalid;
   }
+  ProfilePhase("check-own-signature");
 
   if (gui)
     RunGuiMode(instance);

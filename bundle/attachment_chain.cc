@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "util/byte_reader.h"
+#include "util/read_ahead.h"
 
 static_assert(CryptoPP::Weak1::MD5::DIGESTSIZE == kDigestSize, "MD5 digest size");
 
@@ -44,15 +45,30 @@ DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, siz
   if (info.dataOffset < 0) return DataResult::kInvalidPosition;
   if (!container.Seek(info.dataOffset)) return DataResult::kReadFail;
   CryptoPP::Weak1::MD5 md5;
-  std::vector<uint8_t> buffer(std::max<size_t>(chunkSize, 1));
+  const size_t piece = std::max<size_t>(chunkSize, 1);
+  const auto length = [&info, piece](uint64_t index) {
+    return static_cast<size_t>(std::min<uint64_t>(info.size - index * piece, piece));
+  };
+  // Reading, unmasking and hashing run on a second thread, a piece ahead of
+  // the sink; only this thread touches the container until `pieces` is gone.
+  const uint64_t count = (uint64_t{info.size} + piece - 1) / piece;
+  ReadAhead pieces(
+      count, piece,
+      [&](uint64_t index, uint8_t* buffer) {
+        const size_t n = length(index);
+        if (container.Read(buffer, n) != n) return false;
+        for (size_t i = 0; i < n; ++i) buffer[i] ^= kAttachmentMask;
+        md5.Update(buffer, n);
+        return true;
+      },
+      /*threaded=*/count > 1);
   uint64_t remaining = info.size;
-  while (remaining > 0) {
+  for (uint64_t index = 0; remaining > 0; ++index) {
     if (beforeChunk) beforeChunk(remaining);
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
-    if (container.Read(buffer.data(), chunk) != chunk) return DataResult::kReadFail;
-    for (size_t i = 0; i < chunk; ++i) buffer[i] ^= kAttachmentMask;
-    md5.Update(buffer.data(), chunk);
-    if (sink && !sink(buffer.data(), chunk)) return DataResult::kSinkFail;
+    const size_t chunk = length(index);
+    const uint8_t* data = pieces.Next();
+    if (!data) return DataResult::kReadFail;
+    if (sink && !sink(data, chunk)) return DataResult::kSinkFail;
     remaining -= chunk;
   }
   uint8_t digest[kDigestSize];

@@ -341,18 +341,36 @@ void BundleFile::CloseRecord(RecordHandle* handle) {
 }
 
 bool BundleFile::ExtractRecord(const std::wstring& destination, const std::string& name) {
-  if (!open_ || !ScanToRecord(name)) return false;
+  if (!open_) return false;
+  // Validation indexed every chunk with its offset and descrambler state, so
+  // an indexed record is read directly instead of walking all records before
+  // it (which made extracting n records read the bundle n/2 times).
+  const auto indexed = std::find_if(index_.begin(), index_.end(),
+                                    [&name](const RecordIndexEntry& e) { return e.name == name; });
+  const bool direct = indexed != index_.end();
+  if (!direct && !ScanToRecord(name)) return false;
 
   File out;
   if (!out.Open(destination, FileAccess::kCreate)) return false;
   bool ok = true;
   uint32_t count = 0;
-  if (!ReadU32(&count)) ok = false;
+  if (direct)
+    count = static_cast<uint32_t>(indexed->chunks.size());
+  else if (!ReadU32(&count))
+    ok = false;
   std::vector<uint8_t> stored, plain;
   for (uint32_t i = 0; ok && i < count; ++i) {
     uint32_t stored_length = 0, plain_length = 0;
-    if (!ReadU32(&stored_length) || !ReadU32(&plain_length) ||
-        !ChunkWithinLimits(stored_length, plain_length)) {
+    if (direct) {
+      const ChunkEntry& chunk = indexed->chunks[i];
+      stored_length = chunk.stored_length;
+      plain_length = chunk.plain_length;
+      if (!file_.Seek(static_cast<int64_t>(chunk.offset))) ok = false;
+      descrambler_.set_state(chunk.state);
+    } else if (!ReadU32(&stored_length) || !ReadU32(&plain_length)) {
+      ok = false;
+    }
+    if (!ok || !ChunkWithinLimits(stored_length, plain_length)) {
       ok = false;
       break;
     }

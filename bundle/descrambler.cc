@@ -35,24 +35,33 @@ void Descrambler::Apply(uint8_t* data, size_t n, uint64_t file_offset) {
     }
     return;
   }
+  NormalizeState();
+  const uint8_t* table[4] = {Table(0), Table(1), Table(2), Table(3)};
   uint32_t i = state_.index;
   for (size_t j = 0; j < n; ++j) {
     i = ((data[j] & 1u) + i) & 3u;
     uint32_t& pos = state_.pos[i];
-    if (pos >= table_length_[i]) pos = 0;  // a restored state may be foreign
-    data[j] ^= static_cast<uint8_t>(Table(i)[pos] & 0xFE);
+    data[j] ^= static_cast<uint8_t>(table[i][pos] & 0xFE);
     if (++pos == table_length_[i]) pos = 0;
   }
   state_.index = i;
 }
 
+void Descrambler::NormalizeState() {
+  // A restored state may be foreign: positions past a table start it over.
+  // Once inside, the loops keep every position inside its table.
+  for (int t = 0; t < 4; ++t)
+    if (state_.pos[t] >= table_length_[t]) state_.pos[t] = 0;
+  state_.index &= 3u;
+}
+
 void Descrambler::Skip(const uint8_t* data, size_t n) {
   if (!table_mode_) return;
+  NormalizeState();
   uint32_t i = state_.index;
   for (size_t j = 0; j < n; ++j) {
     i = ((data[j] & 1u) + i) & 3u;
     uint32_t& pos = state_.pos[i];
-    if (pos >= table_length_[i]) pos = 0;
     if (++pos == table_length_[i]) pos = 0;
   }
   state_.index = i;

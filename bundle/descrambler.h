@@ -34,6 +34,7 @@ class Descrambler {
 
  private:
   const uint8_t* Table(uint32_t i) const { return key_.data() + table_start_[i]; }
+  void NormalizeState();
 
   std::vector<uint8_t> key_;
   bool table_mode_ = false;

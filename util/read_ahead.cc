@@ -1,0 +1,48 @@
+#include "util/read_ahead.h"
+
+ReadAhead::ReadAhead(uint64_t count, size_t capacity, Fill fill, bool threaded)
+    : count_(count), fill_(std::move(fill)) {
+  slots_[0].buffer.resize(capacity);
+  if (!threaded || count < 2) return;
+  for (size_t i = 1; i < kDepth; ++i) slots_[i].buffer.resize(capacity);
+  for (Slot& slot : slots_) {
+    if (!slot.filled.ok() || !slot.free.ok()) return;
+    slot.free.Set();
+  }
+  threaded_ = thread_.Start(&ReadAhead::Produce, this);
+}
+
+ReadAhead::~ReadAhead() {
+  if (!threaded_) return;
+  stop_ = true;
+  // Whichever slot the fill thread waits for, it wakes, sees stop_ and ends.
+  for (Slot& slot : slots_) slot.free.Set();
+  thread_.Join();
+}
+
+void ReadAhead::Produce(void* context) {
+  ReadAhead* self = static_cast<ReadAhead*>(context);
+  for (uint64_t i = 0; i < self->count_; ++i) {
+    Slot& slot = self->slots_[i % kDepth];
+    slot.free.Wait();
+    if (self->stop_) return;
+    slot.filled_ok = self->fill_(i, slot.buffer.data());
+    const bool ok = slot.filled_ok;
+    slot.filled.Set();  // the slot belongs to the caller from here on
+    if (!ok) return;
+  }
+}
+
+const uint8_t* ReadAhead::Next() {
+  if (failed_ || next_ >= count_) return nullptr;
+  const uint64_t index = next_++;
+  if (!threaded_) {
+    failed_ = !fill_(index, slots_[0].buffer.data());
+    return failed_ ? nullptr : slots_[0].buffer.data();
+  }
+  if (held_) held_->free.Set();
+  held_ = &slots_[index % kDepth];
+  held_->filled.Wait();
+  failed_ = !held_->filled_ok;
+  return failed_ ? nullptr : held_->buffer.data();
+}
