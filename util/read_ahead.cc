@@ -24,7 +24,7 @@ void ReadAhead::Produce(void* context) {
   ReadAhead* self = static_cast<ReadAhead*>(context);
   for (uint64_t i = 0; i < self->count_; ++i) {
     Slot& slot = self->slots_[i % kDepth];
-    slot.free.Wait();
+    slot.free.Wait(kWaitForever);
     if (self->stop_) return;
     slot.filled_ok = self->fill_(i, slot.buffer.data());
     const bool ok = slot.filled_ok;
@@ -42,7 +42,7 @@ const uint8_t* ReadAhead::Next() {
   }
   if (held_) held_->free.Set();
   held_ = &slots_[index % kDepth];
-  held_->filled.Wait();
+  held_->filled.Wait(kWaitForever);
   failed_ = !held_->filled_ok;
   return failed_ ? nullptr : held_->buffer.data();
 }

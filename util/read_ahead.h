@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-#include "util/thread.h"
+#include "util/sync.h"
 
 class ReadAhead {
  public:
@@ -35,8 +35,8 @@ class ReadAhead {
   struct Slot {
     std::vector<uint8_t> buffer;
     bool filled_ok = false;
-    Signal filled;
-    Signal free;
+    AutoResetEvent filled;
+    AutoResetEvent free;
   };
   static void Produce(void* self);
 

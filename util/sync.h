@@ -34,6 +34,9 @@ class MutexLock {
   Mutex& mutex_;
 };
 
+// A timeout that never runs out (about 49 days on hosts without one).
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+
 // Starts unsignalled. Set wakes one waiter, or the next one to wait when
 // nobody waits; a successful Wait resets it.
 class AutoResetEvent {
@@ -42,6 +45,7 @@ class AutoResetEvent {
   ~AutoResetEvent();
   AutoResetEvent(const AutoResetEvent&) = delete;
   AutoResetEvent& operator=(const AutoResetEvent&) = delete;
+  bool ok() const;  // false when the platform refused the object
   void Set();
   // True when the event was set within timeoutMs milliseconds.
   bool Wait(uint32_t timeoutMs);

@@ -26,6 +26,7 @@ AutoResetEvent::AutoResetEvent() : impl_(new Impl) {
   pthread_cond_init(&impl_->cond, &attr);
   pthread_condattr_destroy(&attr);
 }
+bool AutoResetEvent::ok() const { return true; }
 
 AutoResetEvent::~AutoResetEvent() {
   pthread_cond_destroy(&impl_->cond);

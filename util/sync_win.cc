@@ -22,6 +22,7 @@ AutoResetEvent::AutoResetEvent() : impl_(new Impl{CreateEventW(nullptr, FALSE, F
 AutoResetEvent::~AutoResetEvent() {
   if (impl_->event) CloseHandle(impl_->event);
 }
+bool AutoResetEvent::ok() const { return impl_->event != nullptr; }
 void AutoResetEvent::Set() {
   if (impl_->event) SetEvent(impl_->event);
 }
