@@ -9,13 +9,27 @@
 
 static_assert(CryptoPP::Weak1::MD5::DIGESTSIZE == kDigestSize, "MD5 digest size");
 
+bool ChainWalker::LoadWindow() {
+  const int64_t end = next_ + static_cast<int64_t>(kTrailerSize);
+  if (next_ >= window_start_ && end <= window_start_ + static_cast<int64_t>(window_length_))
+    return true;
+  if (window_.empty()) window_.resize(kWindowSize);
+  // The walk goes backwards: the window ends with the trailer.
+  window_start_ = std::max<int64_t>(0, end - static_cast<int64_t>(kWindowSize));
+  const size_t want = static_cast<size_t>(end - window_start_);
+  window_length_ = file_.Seek(window_start_) ? file_.Read(window_.data(), want) : 0;
+  if (window_length_ == want) return true;
+  window_length_ = 0;
+  return false;
+}
+
 ChainWalker::Step ChainWalker::Next(AttachmentInfo* info) {
   if (next_ < 0) return Step::kEnd;
-  uint8_t trailer[kTrailerSize];
-  if (!file_.Seek(next_) || file_.Read(trailer, sizeof trailer) != sizeof trailer) {
+  if (!LoadWindow()) {
     next_ = -1;
     return Step::kReadFail;
   }
+  const uint8_t* trailer = window_.data() + (next_ - window_start_);
   if (ByteReader::LoadU32(trailer + kTrailerMagicField) != kAttachmentMagic) {
     next_ = -1;
     return Step::kEnd;
@@ -40,19 +54,24 @@ std::vector<AttachmentInfo> ListAttachments(File& container, int64_t chainEnd) {
 
 DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, size_t chunkSize,
                                 const std::function<bool(const uint8_t*, size_t)>& sink,
-                                const std::function<void(uint64_t)>& beforeChunk) {
+                                const std::function<void(uint64_t)>& beforeChunk,
+                                std::vector<uint8_t>* buffer) {
   if (info.dataOffset < 0) return DataResult::kInvalidPosition;
-  if (!container.Seek(info.dataOffset)) return DataResult::kReadFail;
+  // Nothing to read for an empty attachment: not even a seek.
+  if (info.size > 0 && !container.Seek(info.dataOffset)) return DataResult::kReadFail;
   CryptoPP::Weak1::MD5 md5;
-  std::vector<uint8_t> buffer(std::max<size_t>(chunkSize, 1));
+  const size_t piece =
+      static_cast<size_t>(std::min<uint64_t>(info.size, std::max<size_t>(chunkSize, 1)));
+  if (buffer->size() < piece) buffer->resize(piece);
+  uint8_t* data = buffer->data();
   uint64_t remaining = info.size;
   while (remaining > 0) {
     if (beforeChunk) beforeChunk(remaining);
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
-    if (container.Read(buffer.data(), chunk) != chunk) return DataResult::kReadFail;
-    for (size_t i = 0; i < chunk; ++i) buffer[i] ^= kAttachmentMask;
-    md5.Update(buffer.data(), chunk);
-    if (sink && !sink(buffer.data(), chunk)) return DataResult::kSinkFail;
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(remaining, piece));
+    if (container.Read(data, chunk) != chunk) return DataResult::kReadFail;
+    for (size_t i = 0; i < chunk; ++i) data[i] ^= kAttachmentMask;
+    md5.Update(data, chunk);
+    if (sink && !sink(data, chunk)) return DataResult::kSinkFail;
     remaining -= chunk;
   }
   uint8_t digest[kDigestSize];
@@ -61,6 +80,8 @@ DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, siz
                                                                          : DataResult::kDigestMismatch;
 }
 
-bool AttachmentDigestMatches(File& container, const AttachmentInfo& info) {
-  return StreamAttachmentData(container, info, 64 * 1024, nullptr) == DataResult::kOk;
+bool AttachmentDigestMatches(File& container, const AttachmentInfo& info,
+                             std::vector<uint8_t>* buffer) {
+  return StreamAttachmentData(container, info, 64 * 1024, nullptr, nullptr, buffer) ==
+         DataResult::kOk;
 }

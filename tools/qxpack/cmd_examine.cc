@@ -79,9 +79,10 @@ int PrintChain(File& file, const ChainEnd& end) {
   }
   int bad = 0;
   std::printf("%zu attachment%s\n", list.size(), list.size() == 1 ? "" : "s");
+  std::vector<uint8_t> buffer;
   for (const AttachmentInfo& a : list) {
     const char* verdict = a.dataOffset < 0 ? "invalid position"
-                          : AttachmentDigestMatches(file, a) ? "digest ok"
+                          : AttachmentDigestMatches(file, a, &buffer) ? "digest ok"
                                                               : "digest MISMATCH";
     if (std::string(verdict) != "digest ok") ++bad;
     std::printf("  %-4s %10u bytes at 0x%08" PRIx64 "  %s\n", a.type.c_str(), a.size,
@@ -117,20 +118,23 @@ int CmdInspect(const Args& args) {
   // setup program among them); their digests are what the stub checks.
   if (bad) std::printf("attachments: %d failing their digest\n", bad);
 
-  uint32_t signedLength = 0;
-  const bool hasRecord = !ReadSignatureRecord(path, &signedLength).empty();
-  if (hasRecord) {
+  const FileSignatureReport signature = CheckFileSignature(path);
+  if (signature.hasRecord) {
     std::printf("signature record: _SG2 data at 0x%08x (signs the %u bytes before it)\n",
-                signedLength, signedLength);
+                signature.signedLength, signature.signedLength);
   } else {
     std::printf("signature record: none\n");
   }
-  if (!VerifyFileSignature(path, false)) {
-    std::printf("signature: invalid\n");
-  } else if (VerifyFileSignatureAttempt(path, false)) {
-    std::printf("signature: valid (whole-prefix attempt)\n");
-  } else {
-    std::printf("signature: valid (header-range attempt)\n");
+  switch (signature.verdict) {
+    case FileSignatureReport::Verdict::kInvalid:
+      std::printf("signature: invalid\n");
+      break;
+    case FileSignatureReport::Verdict::kWholePrefix:
+      std::printf("signature: valid (whole-prefix attempt)\n");
+      break;
+    case FileSignatureReport::Verdict::kHeaderRanges:
+      std::printf("signature: valid (header-range attempt)\n");
+      break;
   }
   return 0;
 }
