@@ -7,7 +7,8 @@ PKGS=(cmake g++ make ninja-build googletest libgtest-dev pkg-config
       libcrypto++-dev zlib1g-dev
       g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-      wine wine32:i386 wine64 xvfb x11-utils xdotool osslsigncode openssl file python3)
+      wine wine32:i386 wine64 xvfb x11-utils xdotool osslsigncode openssl file python3
+      clang-14 libclang-rt-14-dev)
 
 missing=()
 need_i386=0
