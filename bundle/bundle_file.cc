@@ -123,13 +123,12 @@ bool BundleFile::ReadChunkList(RecordIndexEntry* entry, bool validating, bool sk
   const uint32_t count = ByteReader::LoadU32(b);
   for (uint32_t i = 0; i < count; ++i) {
     ChunkEntry chunk;
-    if (ReadDescrambled(b, 4, 1, validating, false) != 1) return false;
-    chunk.stored_length = ByteReader::LoadU32(b);
-    if (validating && !ChunkWithinLimits(chunk.stored_length, 0)) return false;
-    if (ReadDescrambled(b, 4, 1, validating, false) != 1) return false;
-    chunk.plain_length = ByteReader::LoadU32(b);
+    uint8_t lengths[8];  // stored, then plain
+    if (ReadDescrambled(lengths, sizeof lengths, 1, validating, false) != 1) return false;
+    chunk.stored_length = ByteReader::LoadU32(lengths);
+    chunk.plain_length = ByteReader::LoadU32(lengths + 4);
+    if (validating && !ChunkWithinLimits(chunk.stored_length, chunk.plain_length)) return false;
     if (chunk.plain_length > 0 && chunk.stored_length < kMinStoredContentChunk) return false;
-    if (validating && !ChunkWithinLimits(0, chunk.plain_length)) return false;
     if (chunk.plain_length > 0) {
       chunk.offset = static_cast<uint64_t>(file_.Tell());
       chunk.state = descrambler_.state();
