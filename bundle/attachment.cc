@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "bundle/attachment_chain.h"
 #include "bundle/pe_layout.h"
@@ -58,7 +59,8 @@ bool FindTrailer(File& container, int64_t chainEnd, const std::string& type, boo
 bool ReadData(File& container, const AttachmentInfo& info, size_t chunkSize,
               const std::function<bool(const uint8_t*, size_t)>& sink,
               const std::function<void(uint64_t)>& beforeChunk) {
-  switch (StreamAttachmentData(container, info, chunkSize, sink, beforeChunk)) {
+  std::vector<uint8_t> buffer;
+  switch (StreamAttachmentData(container, info, chunkSize, sink, beforeChunk, &buffer)) {
     case DataResult::kOk:
       DebugTrace("Extracted\n");
       return true;

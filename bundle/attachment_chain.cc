@@ -10,13 +10,27 @@
 
 static_assert(CryptoPP::Weak1::MD5::DIGESTSIZE == kDigestSize, "MD5 digest size");
 
+bool ChainWalker::LoadWindow() {
+  const int64_t end = next_ + static_cast<int64_t>(kTrailerSize);
+  if (next_ >= window_start_ && end <= window_start_ + static_cast<int64_t>(window_length_))
+    return true;
+  if (window_.empty()) window_.resize(kWindowSize);
+  // The walk goes backwards: the window ends with the trailer.
+  window_start_ = std::max<int64_t>(0, end - static_cast<int64_t>(kWindowSize));
+  const size_t want = static_cast<size_t>(end - window_start_);
+  window_length_ = file_.Seek(window_start_) ? file_.Read(window_.data(), want) : 0;
+  if (window_length_ == want) return true;
+  window_length_ = 0;
+  return false;
+}
+
 ChainWalker::Step ChainWalker::Next(AttachmentInfo* info) {
   if (next_ < 0) return Step::kEnd;
-  uint8_t trailer[kTrailerSize];
-  if (!file_.Seek(next_) || file_.Read(trailer, sizeof trailer) != sizeof trailer) {
+  if (!LoadWindow()) {
     next_ = -1;
     return Step::kReadFail;
   }
+  const uint8_t* trailer = window_.data() + (next_ - window_start_);
   if (ByteReader::LoadU32(trailer + kTrailerMagicField) != kAttachmentMagic) {
     next_ = -1;
     return Step::kEnd;
@@ -41,35 +55,53 @@ std::vector<AttachmentInfo> ListAttachments(File& container, int64_t chainEnd) {
 
 DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, size_t chunkSize,
                                 const std::function<bool(const uint8_t*, size_t)>& sink,
-                                const std::function<void(uint64_t)>& beforeChunk) {
+                                const std::function<void(uint64_t)>& beforeChunk,
+                                std::vector<uint8_t>* buffer) {
   if (info.dataOffset < 0) return DataResult::kInvalidPosition;
+  if (info.size == 0) {
+    // Nothing to read, and the digest of nothing is always the same: a run of
+    // empty attachments costs no file access and no hashing.
+    static const std::array<uint8_t, kDigestSize> kEmptyDigest = [] {
+      std::array<uint8_t, kDigestSize> digest{};
+      CryptoPP::Weak1::MD5().Final(digest.data());
+      return digest;
+    }();
+    return info.digest == kEmptyDigest ? DataResult::kOk : DataResult::kDigestMismatch;
+  }
   if (!container.Seek(info.dataOffset)) return DataResult::kReadFail;
   CryptoPP::Weak1::MD5 md5;
-  const size_t piece = std::max<size_t>(chunkSize, 1);
+  const size_t piece =
+      static_cast<size_t>(std::min<uint64_t>(info.size, std::max<size_t>(chunkSize, 1)));
   const auto length = [&info, piece](uint64_t index) {
     return static_cast<size_t>(std::min<uint64_t>(info.size - index * piece, piece));
   };
-  // Reading, unmasking and hashing run on a second thread, a piece ahead of
-  // the sink; only this thread touches the container until `pieces` is gone.
+  const auto fill = [&](uint64_t index, uint8_t* data) {
+    const size_t n = length(index);
+    if (container.Read(data, n) != n) return false;
+    for (size_t i = 0; i < n; ++i) data[i] ^= kAttachmentMask;
+    md5.Update(data, n);
+    return true;
+  };
   const uint64_t count = (uint64_t{info.size} + piece - 1) / piece;
-  ReadAhead pieces(
-      count, piece,
-      [&](uint64_t index, uint8_t* buffer) {
-        const size_t n = length(index);
-        if (container.Read(buffer, n) != n) return false;
-        for (size_t i = 0; i < n; ++i) buffer[i] ^= kAttachmentMask;
-        md5.Update(buffer, n);
-        return true;
-      },
-      /*threaded=*/count > 1);
-  uint64_t remaining = info.size;
-  for (uint64_t index = 0; remaining > 0; ++index) {
-    if (beforeChunk) beforeChunk(remaining);
-    const size_t chunk = length(index);
-    const uint8_t* data = pieces.Next();
-    if (!data) return DataResult::kReadFail;
-    if (sink && !sink(data, chunk)) return DataResult::kSinkFail;
-    remaining -= chunk;
+  if (count == 1) {
+    // One piece: the walk's reused buffer, and no second thread.
+    if (buffer->size() < piece) buffer->resize(piece);
+    if (beforeChunk) beforeChunk(info.size);
+    if (!fill(0, buffer->data())) return DataResult::kReadFail;
+    if (sink && !sink(buffer->data(), piece)) return DataResult::kSinkFail;
+  } else {
+    // Reading, unmasking and hashing run on a second thread, a piece ahead of
+    // the sink; only that thread touches the container until `pieces` is gone.
+    ReadAhead pieces(count, piece, fill, /*threaded=*/true);
+    uint64_t remaining = info.size;
+    for (uint64_t index = 0; remaining > 0; ++index) {
+      if (beforeChunk) beforeChunk(remaining);
+      const size_t chunk = length(index);
+      const uint8_t* data = pieces.Next();
+      if (!data) return DataResult::kReadFail;
+      if (sink && !sink(data, chunk)) return DataResult::kSinkFail;
+      remaining -= chunk;
+    }
   }
   uint8_t digest[kDigestSize];
   md5.Final(digest);
@@ -77,6 +109,8 @@ DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, siz
                                                                          : DataResult::kDigestMismatch;
 }
 
-bool AttachmentDigestMatches(File& container, const AttachmentInfo& info) {
-  return StreamAttachmentData(container, info, 64 * 1024, nullptr) == DataResult::kOk;
+bool AttachmentDigestMatches(File& container, const AttachmentInfo& info,
+                             std::vector<uint8_t>* buffer) {
+  return StreamAttachmentData(container, info, 64 * 1024, nullptr, nullptr, buffer) ==
+         DataResult::kOk;
 }

@@ -34,7 +34,10 @@ struct AttachmentInfo {
 };
 
 // Steps through the trailers of a chain, nearest to the chain end first.
-// Seeks before every read, so the caller may use the file in between.
+// Trailers are read through a window of the file that ends at the trailer, so
+// a run of small attachments costs one read per window, not one per trailer.
+// Seeks before every read, so the caller may use the file in between (but
+// must not change it).
 class ChainWalker {
  public:
   enum class Step {
@@ -42,13 +45,21 @@ class ChainWalker {
     kEnd,       // a trailer without the magic, or the next position is below 0
     kReadFail,  // a trailer could not be read whole
   };
+  static constexpr size_t kWindowSize = 16 * 1024;
+
   ChainWalker(File& container, int64_t chainEnd)
       : file_(container), next_(chainEnd - static_cast<int64_t>(kTrailerSize)) {}
   Step Next(AttachmentInfo* info);
 
  private:
+  // Makes the window hold [next_, next_ + kTrailerSize); false on a short read.
+  bool LoadWindow();
+
   File& file_;
   int64_t next_;  // position of the next trailer
+  std::vector<uint8_t> window_;
+  int64_t window_start_ = 0;
+  size_t window_length_ = 0;
 };
 
 // Every trailer of the chain that ends at `chainEnd`, nearest to the end
@@ -60,10 +71,15 @@ enum class DataResult { kOk, kInvalidPosition, kReadFail, kSinkFail, kDigestMism
 // Reads the attachment's data in chunks of `chunkSize` bytes, unmasks each
 // chunk, hashes it and hands it to `sink` (false from the sink stops with
 // kSinkFail). `beforeChunk`, when set, is called with the bytes still
-// remaining before each chunk is read.
+// remaining before each chunk is read. The chunk buffer is `*buffer`, grown
+// as needed and kept, so a caller that streams many attachments passes the
+// same one; never larger than the chunk size or the attachment.
 DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, size_t chunkSize,
                                 const std::function<bool(const uint8_t*, size_t)>& sink,
-                                const std::function<void(uint64_t)>& beforeChunk = nullptr);
+                                const std::function<void(uint64_t)>& beforeChunk,
+                                std::vector<uint8_t>* buffer);
 
-// True when the stored data unmasks to bytes whose MD5 equals the trailer's digest.
-bool AttachmentDigestMatches(File& container, const AttachmentInfo& info);
+// True when the stored data unmasks to bytes whose MD5 equals the trailer's
+// digest. `buffer` as for StreamAttachmentData: one per walk.
+bool AttachmentDigestMatches(File& container, const AttachmentInfo& info,
+                             std::vector<uint8_t>* buffer);

@@ -12,12 +12,13 @@
 #include "integrity/builtin_keys.h"
 #include "integrity/pss_verifier.h"
 #include "util/byte_reader.h"
+#include "util/text_conv.h"
 
 namespace {
 const uint8_t kMagic[12] = {'Q', 'X', 'B', 'U', 'N', 'D', 'L', 'E', '!', 0x0D, 0x0A, 0x00};
 constexpr uint8_t kVersion = 1;
 // Passing over chunk data needs no more than this at a time.
-constexpr size_t kDiscardPiece = 64 * 1024;
+constexpr size_t kPassOverPiece = 4096;
 }  // namespace
 
 BundleFile::BundleFile() : sha1_(std::make_unique<CryptoPP::SHA1>()) {
@@ -42,7 +43,7 @@ bool BundleFile::Open(const std::wstring& path, bool skip_validation) {
   descrambler_.Reset();
 
   if (!file_.Open(path, FileAccess::kReadDenyWrite)) {
-    DebugTrace("Couldn't open file %ls!\n", path.c_str());
+    DebugTrace("Couldn't open file %s!\n", WideToMultiByte(path).c_str());
     return false;
   }
   uint8_t header[kHeaderSize];
@@ -107,12 +108,35 @@ bool BundleFile::ReadU32(uint32_t* value) {
   return true;
 }
 
-bool BundleFile::Discard(uint64_t n) {
-  uint8_t piece[4096];
+bool BundleFile::PassOver(uint64_t n, bool verify, bool skip) {
+  uint8_t piece[kPassOverPiece];
   while (n > 0) {
     const size_t step = static_cast<size_t>(std::min<uint64_t>(n, sizeof piece));
-    if (ReadDescrambled(piece, 1, step, false, true) != step) return false;
+    if (ReadDescrambled(piece, 1, step, verify, skip) != step) return false;
     n -= step;
+  }
+  return true;
+}
+
+bool BundleFile::ReadChunkList(RecordIndexEntry* entry, bool validating, bool skip_data) {
+  uint8_t b[4];
+  if (ReadDescrambled(b, 4, 1, validating, false) != 1) return false;
+  const uint32_t count = ByteReader::LoadU32(b);
+  for (uint32_t i = 0; i < count; ++i) {
+    ChunkEntry chunk;
+    uint8_t lengths[8];  // stored, then plain
+    if (ReadDescrambled(lengths, sizeof lengths, 1, validating, false) != 1) return false;
+    chunk.stored_length = ByteReader::LoadU32(lengths);
+    chunk.plain_length = ByteReader::LoadU32(lengths + 4);
+    if (validating && !ChunkWithinLimits(chunk.stored_length, chunk.plain_length)) return false;
+    if (chunk.plain_length > 0 && chunk.stored_length < kMinStoredContentChunk) return false;
+    if (chunk.plain_length > 0) {
+      chunk.offset = static_cast<uint64_t>(file_.Tell());
+      chunk.state = descrambler_.state();
+      entry->chunks.push_back(chunk);
+      entry->plain_size += chunk.plain_length;
+    }
+    if (!PassOver(chunk.stored_length, validating, skip_data)) return false;
   }
   return true;
 }
@@ -136,7 +160,7 @@ bool BundleFile::SkipRecord() {
   if (!ReadU32(&count)) return false;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t stored = 0, plain = 0;
-    if (!ReadU32(&stored) || !ReadU32(&plain) || !Discard(stored)) return false;
+    if (!ReadU32(&stored) || !ReadU32(&plain) || !PassOver(stored, false, true)) return false;
   }
   return true;
 }
@@ -179,17 +203,11 @@ RecordHandle* BundleFile::FindRecord(const std::string& name) {
       Rewind();
       return nullptr;
     }
-    uint32_t count = 0;
-    ReadU32(&count);
-    for (uint32_t i = 0; i < count; ++i) {
-      ChunkEntry chunk;
-      if (!ReadU32(&chunk.stored_length) || !ReadU32(&chunk.plain_length)) break;
-      chunk.offset = static_cast<uint64_t>(file_.Tell());
-      chunk.state = descrambler_.state();
-      handle->chunks_.push_back(chunk);
-      handle->plain_size_ += chunk.plain_length;
-      if (!Discard(chunk.stored_length)) break;
-    }
+    // A list that ends early leaves the handle with the chunks read so far.
+    RecordIndexEntry found;
+    ReadChunkList(&found, /*validating=*/false, /*skip_data=*/true);
+    handle->chunks_ = std::move(found.chunks);
+    handle->plain_size_ = found.plain_size;
   }
   uint64_t start = 0;
   for (const ChunkEntry& chunk : handle->chunks_) {
@@ -281,6 +299,9 @@ size_t BundleFile::ReadRecord(RecordHandle* handle, void* destination, size_t el
 
 char* BundleFile::ReadLine(char* destination, size_t capacity, RecordHandle* handle) {
   if (!open_ || !IsOurHandle(handle) || capacity == 0 || destination == nullptr) return nullptr;
+  // At the end there is no line, not even an empty one: a caller's loop that
+  // waits for nothing must end whatever capacity it passes.
+  if (handle->position_ >= handle->plain_size_) return nullptr;
   const size_t limit = capacity - 1;
 
   // Fast path: the line lies within a chunk that is already decoded.
@@ -374,6 +395,12 @@ bool BundleFile::ExtractRecord(const std::wstring& destination, const std::strin
       ok = false;
       break;
     }
+    // An empty chunk adds nothing, as when the record is read: its stored
+    // bytes are passed over without being inflated.
+    if (plain_length == 0) {
+      ok = PassOver(stored_length, false, true);
+      continue;
+    }
     try {
       stored.resize(stored_length);
       plain.resize(plain_length);
@@ -386,9 +413,7 @@ bool BundleFile::ExtractRecord(const std::wstring& destination, const std::strin
       break;
     }
     uLongf length = plain_length;
-    uint8_t dummy = 0;
-    uint8_t* target = plain.empty() ? &dummy : plain.data();
-    ok = uncompress(target, &length, stored.data(), stored_length) == Z_OK &&
+    ok = uncompress(plain.data(), &length, stored.data(), stored_length) == Z_OK &&
          length == plain_length && out.Write(plain.data(), plain_length);
   }
   out.Close();

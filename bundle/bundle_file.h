@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bundle/buffered_file.h"
 #include "bundle/descrambler.h"
 #include "util/platform.h"
 
@@ -29,6 +30,8 @@ struct ChunkEntry {
   DescramblerState state;
 };
 
+// A record's name, plain size and the chunks that hold its content. Chunks of
+// plain length 0 add nothing to the content and are not listed.
 struct RecordIndexEntry {
   std::string name;
   uint64_t plain_size = 0;
@@ -67,6 +70,9 @@ class BundleFile {
   static constexpr size_t kMaxIndexedRecords = 256;
   static constexpr size_t kChunkCacheEntries = 10;
   static constexpr uint32_t kMaxNameLength = 255;
+  // No zlib stream is shorter; a chunk that claims content in fewer stored
+  // bytes can never inflate, and validation refuses it.
+  static constexpr uint32_t kMinStoredContentChunk = 8;
 
   // Descrambles with the built-in bundle key; maximum chunk size 2 MiB;
   // expected certificate goal "AVSG".
@@ -106,7 +112,7 @@ class BundleFile {
   // read. 0 on failure (traced "?!", "?!!" or "?!!!").
   size_t ReadRecord(RecordHandle* handle, void* destination, size_t element_size, size_t count);
   // Reads one line: "\r" dropped, "\n" kept, at most capacity - 1 characters,
-  // NUL-terminated. Null at the end of the record.
+  // NUL-terminated. Null at the end of the record, whatever the capacity.
   char* ReadLine(char* destination, size_t capacity, RecordHandle* handle);
   // Frees the handle and puts the file position and descrambler state back to
   // where they were when the handle was made.
@@ -125,9 +131,17 @@ class BundleFile {
   size_t ReadDescrambled(void* destination, size_t element_size, size_t count, bool verify,
                          bool skip);
   bool ReadU32(uint32_t* value);
-  bool Discard(uint64_t n);
+  // Passes over `n` bytes through ReadDescrambled with the same flags.
+  bool PassOver(uint64_t n, bool verify, bool skip);
   bool ValidateBundleSignature();
   bool IndexRecord(const std::string& name, bool verifying);
+  // Reads the chunk list of the record whose name was just read and passes
+  // over the chunk data. While validating, every byte goes to the verifier,
+  // the chunk limits are checked, and chunk data is descrambled for the
+  // digest unless `skip_data`. Only chunks with content get an entry, so a
+  // run of empty chunks costs no memory. False when the list ends early or a
+  // chunk breaks a limit; the chunks read so far stay in `entry`.
+  bool ReadChunkList(RecordIndexEntry* entry, bool validating, bool skip_data);
   bool ChunkWithinLimits(uint32_t stored, uint32_t plain) const;
   ChunkLoad LoadChunk(const ChunkEntry& chunk, std::vector<uint8_t>* plain);
   bool IsOurHandle(const RecordHandle* handle) const;
@@ -135,7 +149,7 @@ class BundleFile {
   bool ScanToRecord(const std::string& name);
   void Reset();
 
-  File file_;
+  BufferedFile file_;  // the record structure is read a few bytes at a time
   bool open_ = false;
   std::wstring path_;
   uint32_t header_values_[3] = {0, 0, 0};

@@ -35,34 +35,31 @@ void Descrambler::Apply(uint8_t* data, size_t n, uint64_t file_offset) {
     }
     return;
   }
-  NormalizeState();
-  const uint8_t* table[4] = {Table(0), Table(1), Table(2), Table(3)};
-  uint32_t i = state_.index;
-  for (size_t j = 0; j < n; ++j) {
-    i = ((data[j] & 1u) + i) & 3u;
-    uint32_t& pos = state_.pos[i];
-    data[j] ^= static_cast<uint8_t>(table[i][pos] & 0xFE);
-    if (++pos == table_length_[i]) pos = 0;
-  }
-  state_.index = i;
-}
-
-void Descrambler::NormalizeState() {
-  // A restored state may be foreign: positions past a table start it over.
-  // Once inside, the loops keep every position inside its table.
-  for (int t = 0; t < 4; ++t)
-    if (state_.pos[t] >= table_length_[t]) state_.pos[t] = 0;
-  state_.index &= 3u;
+  Run<true>(data, data, n);
 }
 
 void Descrambler::Skip(const uint8_t* data, size_t n) {
-  if (!table_mode_) return;
-  NormalizeState();
-  uint32_t i = state_.index;
-  for (size_t j = 0; j < n; ++j) {
-    i = ((data[j] & 1u) + i) & 3u;
-    uint32_t& pos = state_.pos[i];
-    if (++pos == table_length_[i]) pos = 0;
+  if (table_mode_) Run<false>(data, nullptr, n);
+}
+
+template <bool kMap>
+void Descrambler::Run(const uint8_t* in, uint8_t* out, size_t n) {
+  // The state lives in locals for the loop: written bytes could alias the
+  // members, which would make the compiler reload them for every byte.
+  const uint8_t* table[4];
+  uint32_t length[4], pos[4];
+  for (int t = 0; t < 4; ++t) {
+    table[t] = Table(static_cast<uint32_t>(t));
+    length[t] = table_length_[t];
+    pos[t] = state_.pos[t] < length[t] ? state_.pos[t] : 0;  // a restored state may be foreign
   }
+  uint32_t i = state_.index & 3u;
+  for (size_t j = 0; j < n; ++j) {
+    const uint8_t stored = in[j];
+    i = ((stored & 1u) + i) & 3u;
+    if (kMap) out[j] = static_cast<uint8_t>(stored ^ (table[i][pos[i]] & 0xFE));
+    if (++pos[i] == length[i]) pos[i] = 0;
+  }
+  for (int t = 0; t < 4; ++t) state_.pos[t] = pos[t];
   state_.index = i;
 }

@@ -34,7 +34,10 @@ class Descrambler {
 
  private:
   const uint8_t* Table(uint32_t i) const { return key_.data() + table_start_[i]; }
-  void NormalizeState();
+  // The table-mode walk over `n` stored bytes; kMap: also writes the mapped
+  // bytes to `out` (which may be `in`).
+  template <bool kMap>
+  void Run(const uint8_t* in, uint8_t* out, size_t n);
 
   std::vector<uint8_t> key_;
   bool table_mode_ = false;

@@ -19,7 +19,6 @@ constexpr uint32_t kMaxSignatureBlock = 8192;
 constexpr uint32_t kTailSize = 28;  // block length, tag, digest
 constexpr uint32_t kDigestSize = 20;
 const char kSignatureTag[4] = {'Q', 'X', 'S', 'G'};
-constexpr size_t kPiece = 64 * 1024;
 }  // namespace
 
 bool BundleFile::ValidateBundleSignature() {
@@ -160,36 +159,10 @@ bool BundleFile::ValidateBundleSignature() {
 
 bool BundleFile::IndexRecord(const std::string& name, bool verifying) {
   if (index_.size() >= kMaxIndexedRecords) return false;
-  uint8_t b[4];
-  if (ReadDescrambled(b, 4, 1, true, false) != 1) return false;
-  const uint32_t count = ByteReader::LoadU32(b);
-
   RecordIndexEntry entry;
   entry.name = name;
-  std::vector<uint8_t> piece;
-  for (uint32_t i = 0; i < count; ++i) {
-    ChunkEntry chunk;
-    if (ReadDescrambled(b, 4, 1, true, false) != 1) return false;
-    chunk.stored_length = ByteReader::LoadU32(b);
-    if (!ChunkWithinLimits(chunk.stored_length, 0)) return false;
-    if (ReadDescrambled(b, 4, 1, true, false) != 1) return false;
-    chunk.plain_length = ByteReader::LoadU32(b);
-    if (!ChunkWithinLimits(0, chunk.plain_length)) return false;
-    chunk.offset = static_cast<uint64_t>(file_.Tell());
-    chunk.state = descrambler_.state();
-    entry.chunks.push_back(chunk);
-    entry.plain_size += chunk.plain_length;
-
-    // The chunk data goes through in pieces: memory stays fixed whatever the
-    // chunk size.
-    if (piece.empty()) piece.resize(kPiece);
-    uint64_t left = chunk.stored_length;
-    while (left > 0) {
-      const size_t step = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
-      if (ReadDescrambled(piece.data(), 1, step, true, verifying) != step) return false;
-      left -= step;
-    }
-  }
+  // With a verifier installed, chunk data goes to the signature only.
+  if (!ReadChunkList(&entry, /*validating=*/true, /*skip_data=*/verifying)) return false;
   index_.push_back(std::move(entry));
   return true;
 }

@@ -23,6 +23,27 @@ constexpr uint32_t kMinHeaderRangeLength = 512;
 
 enum class Outcome { kValid, kRefused, kFailed };
 
+// The "_SG2" record as both attempts use it: read and parsed once.
+struct SignatureRecord {
+  bool hasMembers = false;
+  uint32_t signedLength = 0;
+  std::string sign;  // hex digits; empty when there is nothing to verify
+};
+
+// Reading and parsing the record: any failure here (an allocation failure,
+// say) is a plain refusal, never an exception for the caller.
+SignatureRecord LoadSignatureRecord(const std::wstring& path) {
+  SignatureRecord record;
+  try {
+    std::map<std::string, JsonValue> members = ReadSignatureRecord(path, &record.signedLength);
+    record.hasMembers = !members.empty();
+    record.sign = members["sign"].AsString();
+  } catch (...) {
+    record.sign.clear();
+  }
+  return record;
+}
+
 // Feeds `count` bytes from the file's current position to the filter.
 // Returns false when the file ends early.
 bool FeedFile(File& file, CryptoPP::BufferedTransformation& sink, std::vector<uint8_t>& buffer,
@@ -39,21 +60,18 @@ bool FeedFile(File& file, CryptoPP::BufferedTransformation& sink, std::vector<ui
 
 // One verification attempt. Exceptions of the attempt (bad signature, short
 // PE read, library errors) come back as kFailed with their text in `error`.
-Outcome Attempt(const std::wstring& path, bool excludeHeaderRanges, std::string* error) {
-  uint32_t signedLength = 0;
+Outcome Attempt(const std::wstring& path, const SignatureRecord& record,
+                bool excludeHeaderRanges, std::string* error) {
+  if (record.sign.empty()) return Outcome::kRefused;
+  const uint32_t signedLength = record.signedLength;
   std::vector<uint8_t> signature, buffer;
   File file;
-  // Reading, parsing and decoding the record: any failure here (an allocation
-  // failure, say) is a plain refusal, never an exception for the caller.
   try {
-    std::map<std::string, JsonValue> record = ReadSignatureRecord(path, &signedLength);
-    const std::string sign = record["sign"].AsString();
-    if (sign.empty()) return Outcome::kRefused;
     if (!file.Open(path, FileAccess::kRead)) return Outcome::kRefused;
-    const size_t signatureLength = sign.size() / 2;
+    const size_t signatureLength = record.sign.size() / 2;
     signature.resize(signatureLength);
     buffer.resize(kReadBuffer);
-    HexToBytes(signature.data(), sign.c_str(), static_cast<int32_t>(signatureLength));
+    HexToBytes(signature.data(), record.sign.c_str(), static_cast<int32_t>(signatureLength));
   } catch (...) {
     return Outcome::kRefused;
   }
@@ -102,6 +120,34 @@ Outcome Attempt(const std::wstring& path, bool excludeHeaderRanges, std::string*
   }
 }
 
+// Whole prefix first unless told otherwise, then with the header ranges left
+// out; only the failure of the last attempt is traced.
+FileSignatureReport::Verdict Decide(const std::wstring& path, const SignatureRecord& record,
+                                    bool excludeHeaderRanges) {
+  std::string error;
+  if (!excludeHeaderRanges) {
+    switch (Attempt(path, record, false, &error)) {
+      case Outcome::kValid:
+        return FileSignatureReport::Verdict::kWholePrefix;
+      case Outcome::kRefused:
+        return FileSignatureReport::Verdict::kInvalid;
+      case Outcome::kFailed:
+        break;
+    }
+  }
+  error.clear();
+  switch (Attempt(path, record, true, &error)) {
+    case Outcome::kValid:
+      return FileSignatureReport::Verdict::kHeaderRanges;
+    case Outcome::kRefused:
+      break;
+    case Outcome::kFailed:
+      DebugTrace("Signature not valid: %s\n", error.c_str());
+      break;
+  }
+  return FileSignatureReport::Verdict::kInvalid;
+}
+
 }  // namespace
 
 std::map<std::string, JsonValue> ReadSignatureRecord(const std::wstring& path,
@@ -116,20 +162,19 @@ std::map<std::string, JsonValue> ReadSignatureRecord(const std::wstring& path,
 
 bool VerifyFileSignatureAttempt(const std::wstring& path, bool excludeHeaderRanges) {
   std::string error;
-  return Attempt(path, excludeHeaderRanges, &error) == Outcome::kValid;
+  return Attempt(path, LoadSignatureRecord(path), excludeHeaderRanges, &error) == Outcome::kValid;
 }
 
 bool VerifyFileSignature(std::wstring path, bool excludeHeaderRanges) {
-  std::string error;
-  switch (Attempt(path, excludeHeaderRanges, &error)) {
-    case Outcome::kValid:
-      return true;
-    case Outcome::kRefused:
-      return false;
-    case Outcome::kFailed:
-      break;
-  }
-  if (!excludeHeaderRanges) return VerifyFileSignature(path, true);
-  DebugTrace("Signature not valid: %s\n", error.c_str());
-  return false;
+  return Decide(path, LoadSignatureRecord(path), excludeHeaderRanges) !=
+         FileSignatureReport::Verdict::kInvalid;
+}
+
+FileSignatureReport CheckFileSignature(const std::wstring& path) {
+  const SignatureRecord record = LoadSignatureRecord(path);
+  FileSignatureReport report;
+  report.hasRecord = record.hasMembers;
+  report.signedLength = record.signedLength;
+  report.verdict = Decide(path, record, false);
+  return report;
 }

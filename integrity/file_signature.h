@@ -19,6 +19,16 @@ bool VerifyFileSignature(std::wstring path, bool excludeHeaderRanges);
 // inspect command, which reports which attempt passed.
 bool VerifyFileSignatureAttempt(const std::wstring& path, bool excludeHeaderRanges);
 
+// What VerifyFileSignature(path, false) decides and which attempt passed,
+// with the record read and parsed once; for the packer's inspect command.
+struct FileSignatureReport {
+  enum class Verdict { kInvalid, kWholePrefix, kHeaderRanges };
+  bool hasRecord = false;     // "_SG2" holds a JSON object with members
+  uint32_t signedLength = 0;  // the record's data offset when it was found
+  Verdict verdict = Verdict::kInvalid;
+};
+FileSignatureReport CheckFileSignature(const std::wstring& path);
+
 // The "_SG2" record's members (empty map when missing or not an object);
 // `signedLength` receives the record's data offset when it was found.
 std::map<std::string, JsonValue> ReadSignatureRecord(const std::wstring& path,

@@ -8,7 +8,7 @@ PKGS=(cmake g++ make ninja-build googletest libgtest-dev pkg-config
       g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
       wine wine32:i386 wine64 xvfb x11-utils x11-apps xdotool osslsigncode openssl file python3
-      nsis)
+      nsis clang-14 libclang-rt-14-dev)
 
 missing=()
 need_i386=0

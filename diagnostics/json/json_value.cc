@@ -26,19 +26,49 @@ struct JsonValue::Payload {
   }
 };
 
+// Every report is one line on standard output. A text of a million bad
+// characters makes a million lines, so they are not flushed one by one: they
+// collect here and go out in large pieces, and the last piece is written and
+// flushed when the parse ends, so nothing waits in a buffer afterwards.
+class JsonValue::Reporter {
+ public:
+  Reporter() = default;
+  Reporter(const Reporter&) = delete;
+  Reporter& operator=(const Reporter&) = delete;
+  ~Reporter() {
+    Write();
+    std::cout.flush();
+  }
+
+  void Say(const char* text) {
+    pending_ += text;
+    EndLine();
+  }
+  void SayWithChar(const char* before, int ch, const char* after) {
+    pending_ += before;
+    pending_ += static_cast<char>(ch);
+    pending_ += after;
+    EndLine();
+  }
+
+ private:
+  static constexpr size_t kPiece = 64 * 1024;
+
+  void EndLine() {
+    pending_ += '\n';
+    if (pending_.size() >= kPiece) Write();
+  }
+  void Write() {
+    std::cout.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    pending_.clear();
+  }
+
+  std::string pending_;
+};
+
 namespace {
 
 constexpr int kEof = std::char_traits<char>::eof();
-
-// Every report is one line on standard output, flushed at once so that it is
-// not lost if the process ends abruptly.
-void Say(const char* text) { std::cout << text << std::endl; }
-
-void SayWithChar(const char* before, int ch, const char* after) {
-  std::cout << before;
-  std::cout.put(static_cast<char>(ch));
-  std::cout << after << std::endl;
-}
 
 bool IsSpace(int ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
 
@@ -95,7 +125,8 @@ void AppendUtf8(unsigned code, std::string* out) {
 
 // Reads the rest of a string after its opening quote. `out` is set only when
 // the closing quote is reached; an unterminated string yields false.
-bool ReadString(std::istream& in, std::string* out) {
+template <typename Reporter>
+bool ReadString(std::istream& in, std::string* out, Reporter& reporter) {
   std::string text;
   for (;;) {
     const int b = in.get();
@@ -135,7 +166,7 @@ bool ReadString(std::istream& in, std::string* out) {
           if (h == kEof) return false;
           const int digit = HexDigit(h);
           if (digit < 0) {
-            Say("Invalid \\u character, skipping it.");
+            reporter.Say("Invalid \\u character, skipping it.");
             valid = false;
           } else {
             code = code * 16 + static_cast<unsigned>(digit);
@@ -146,6 +177,39 @@ bool ReadString(std::istream& in, std::string* out) {
       }
       default:
         break;  // unknown escape: backslash and letter both dropped
+    }
+  }
+}
+
+// Passes over the rest of a container whose opening bracket was just read,
+// without building anything and without recursion: open brackets go on a
+// stack of the closers they expect, strings are read whole so that brackets
+// inside them do not count, and a closer that matches nothing open is
+// ignored, as the reader ignores one.
+template <typename Reporter>
+void SkipContainer(std::istream& in, char closer, Reporter& reporter) {
+  std::string expected(1, closer);
+  std::string scratch;
+  while (!expected.empty()) {
+    const int ch = in.get();
+    switch (ch) {
+      case kEof:
+        return;
+      case '"':
+        if (!ReadString(in, &scratch, reporter)) return;
+        break;
+      case '[':
+        expected.push_back(']');
+        break;
+      case '{':
+        expected.push_back('}');
+        break;
+      case ']':
+      case '}':
+        if (ch == expected.back()) expected.pop_back();
+        break;
+      default:
+        break;
     }
   }
 }
@@ -235,7 +299,10 @@ void JsonValue::Parse(const std::string& text) {
   ParseStream(in);
 }
 
-void JsonValue::ParseStream(std::istream& in) { ParseAt(in, 0); }
+void JsonValue::ParseStream(std::istream& in) {
+  Reporter reporter;
+  ParseAt(in, 0, reporter);
+}
 
 void JsonValue::SetString(std::string value) {
   Payload::Put<JsonType::String>(this, std::move(value));
@@ -281,12 +348,7 @@ const std::string& JsonValue::AsString() const {
 
 // Kept small on purpose: it recurses once per nesting level, so the string
 // and number work lives in helpers that are not on the recursive path.
-void JsonValue::ParseAt(std::istream& in, int depth) {
-  if (depth >= kMaxNesting) {
-    Say("json nesting too deep, skipping value");
-    return;
-  }
-
+void JsonValue::ParseAt(std::istream& in, int depth, Reporter& reporter) {
   // Two zero-free bytes must open every value; this turns away UTF-16 and
   // UTF-32 text before anything is read from it.
   const int first = in.get();
@@ -294,7 +356,7 @@ void JsonValue::ParseAt(std::istream& in, int depth) {
   const int second = in.peek();
   in.unget();
   if (first == 0 || second == 0) {
-    Say("File is not in UTF-8, not parsing.");
+    reporter.Say("File is not in UTF-8, not parsing.");
     return;
   }
   if (second == kEof) return;
@@ -307,16 +369,21 @@ void JsonValue::ParseAt(std::istream& in, int depth) {
       case '"': {
         SetString(std::string());
         std::string text;
-        if (ReadString(in, &text)) SetString(std::move(text));
+        if (ReadString(in, &text, reporter)) SetString(std::move(text));
         return;
       }
       case '{':
-        SetObject();
-        ReadObjectMembers(in, depth);
-        return;
       case '[':
-        SetArray();
-        ReadArrayElements(in, depth);
+        if (depth >= kMaxNesting) {
+          reporter.Say("json nesting too deep, skipping value");
+          SkipContainer(in, ch == '{' ? '}' : ']', reporter);
+        } else if (ch == '{') {
+          SetObject();
+          ReadObjectMembers(in, depth, reporter);
+        } else {
+          SetArray();
+          ReadArrayElements(in, depth, reporter);
+        }
         return;
       case 'n':
         switch (MatchLiteral(in, "ull")) {
@@ -324,10 +391,10 @@ void JsonValue::ParseAt(std::istream& in, int depth) {
             SetNull();
             return;
           case Literal::kEnded:
-            Say("json input ends incorrectly");
+            reporter.Say("json input ends incorrectly");
             return;
           case Literal::kMismatch:
-            Say("invalid characters found");
+            reporter.Say("invalid characters found");
             break;
         }
         break;
@@ -348,7 +415,7 @@ void JsonValue::ParseAt(std::istream& in, int depth) {
       case '0': case '1': case '2': case '3': case '4':
       case '5': case '6': case '7': case '8': case '9':
         in.unget();
-        ReadNumber(in);
+        ReadNumber(in, reporter);
         return;
       case ' ':
       case '\t':
@@ -356,35 +423,35 @@ void JsonValue::ParseAt(std::istream& in, int depth) {
       case '\r':
         break;
       default:
-        SayWithChar("Invalid character found: '", ch, "'");
+        reporter.SayWithChar("Invalid character found: '", ch, "'");
         break;
     }
   }
 }
 
-void JsonValue::ReadObjectMembers(std::istream& in, int depth) {
+void JsonValue::ReadObjectMembers(std::istream& in, int depth, Reporter& reporter) {
   ObjectMap& members = std::get<ObjectMap>(payload_->v);
   for (;;) {
     int ch = NextNonSpace(in);
     if (ch == kEof || ch == '}') return;
     if (ch != '"') {
-      SayWithChar("Expected '\"', got '", ch, "', ignoring it.");
+      reporter.SayWithChar("Expected '\"', got '", ch, "', ignoring it.");
       continue;
     }
     std::string key;
-    if (!ReadString(in, &key)) return;  // input ended inside the key
+    if (!ReadString(in, &key, reporter)) return;  // input ended inside the key
     ch = NextNonSpace(in);
     if (ch == kEof) return;
     if (ch != ':') continue;  // no colon: the key is dropped
     ch = NextNonSpace(in);
     if (ch != kEof) in.unget();
     // A repeated key reads into the existing member, so the last one wins.
-    members[key].ParseAt(in, depth + 1);
+    members[key].ParseAt(in, depth + 1, reporter);
     if (!SkipToSeparator(in, '}')) return;
   }
 }
 
-void JsonValue::ReadArrayElements(std::istream& in, int depth) {
+void JsonValue::ReadArrayElements(std::istream& in, int depth, Reporter& reporter) {
   ArrayList& elements = std::get<ArrayList>(payload_->v);
   for (;;) {
     const int ch = NextNonSpace(in);
@@ -393,13 +460,13 @@ void JsonValue::ReadArrayElements(std::istream& in, int depth) {
     elements.emplace_back();
     JsonValue& element = elements.back();
     element.type_ = JsonType::None;
-    element.ParseAt(in, depth + 1);
+    element.ParseAt(in, depth + 1, reporter);
     if (element.type_ == JsonType::None) elements.pop_back();
     if (!SkipToSeparator(in, ']')) return;
   }
 }
 
-void JsonValue::ReadNumber(std::istream& in) {
+void JsonValue::ReadNumber(std::istream& in, Reporter& reporter) {
   std::string text;
   bool fraction = false;
   bool exponent = false;
@@ -415,7 +482,7 @@ void JsonValue::ReadNumber(std::istream& in) {
         if (text.empty()) {
           text.push_back('-');
         } else {
-          SayWithChar("Expected a digit, '.', 'e' or 'E', got '", ch,
+          reporter.SayWithChar("Expected a digit, '.', 'e' or 'E', got '", ch,
                       "' instead, ignoring it.");
         }
       } else if (ch >= '0' && ch <= '9') {

@@ -31,8 +31,9 @@ class JsonValue {
   using ObjectMap = std::map<std::string, JsonValue>;
   using ArrayList = std::vector<JsonValue>;
 
-  // Containers deeper than this are not read: the value that would open the
-  // next level is skipped with a message instead of exhausting the stack.
+  // Containers deeper than this are not read: a container that would open
+  // the next level is passed over whole (without recursion, brackets inside
+  // its strings not counted) with a message instead of exhausting the stack.
   static constexpr int kMaxNesting = 512;
 
   JsonValue();  // a fresh node is Null
@@ -45,6 +46,7 @@ class JsonValue {
 
   // Reads one value into this node. When nothing could be read the node
   // keeps its previous value. The stream must not have exceptions enabled.
+  // The messages are written to standard output and flushed before it returns.
   void Parse(const std::string& text);
   void ParseStream(std::istream& in);
 
@@ -74,11 +76,12 @@ class JsonValue {
 
  private:
   struct Payload;
+  class Reporter;  // the messages of one parse, written out in large pieces
 
-  void ParseAt(std::istream& in, int depth);
-  void ReadObjectMembers(std::istream& in, int depth);
-  void ReadArrayElements(std::istream& in, int depth);
-  void ReadNumber(std::istream& in);
+  void ParseAt(std::istream& in, int depth, Reporter& reporter);
+  void ReadObjectMembers(std::istream& in, int depth, Reporter& reporter);
+  void ReadArrayElements(std::istream& in, int depth, Reporter& reporter);
+  void ReadNumber(std::istream& in, Reporter& reporter);
 
   JsonType type_;
   std::unique_ptr<Payload> payload_;  // empty for Null and None

@@ -325,15 +325,57 @@ TEST_F(AttachmentTest, ListAttachmentsWalksFromTheEnd) {
   const int64_t offsets[] = {10 + 3 + 28 + 6 + 28, 10 + 3 + 28, 10};
   const uint32_t sizes[] = {500, 6, 3};
   const bool intact[] = {true, false, true};
+  std::vector<uint8_t> buffer;
   for (size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(list[i].type, types[i]);
     EXPECT_EQ(list[i].dataOffset, offsets[i]);
     EXPECT_EQ(list[i].size, sizes[i]);
     EXPECT_EQ(list[i].trailerOffset, offsets[i] + sizes[i]);
-    EXPECT_EQ(AttachmentDigestMatches(container, list[i]), intact[i]) << types[i];
+    EXPECT_EQ(AttachmentDigestMatches(container, list[i], &buffer), intact[i]) << types[i];
   }
   EXPECT_TRUE(ListAttachments(container, 27).empty());
   EXPECT_TRUE(ListAttachments(container, -1).empty());
+}
+
+// The walker reads trailers through a window; trailers that straddle a window
+// boundary, chains that end before the end of the file, and a chain end past
+// it must come out as with one read per trailer.
+TEST_F(AttachmentTest, ListingIsTheSameWhereverWindowBoundariesFall) {
+  std::vector<std::pair<std::string, Bytes>> parts;
+  uint32_t seed = 7;
+  for (int i = 0; i < 60; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const size_t size = i % 3 == 0 ? 0 : (seed >> 8) % (ChainWalker::kWindowSize + 3000);
+    parts.push_back({"T" + std::to_string(100 + i), PatternBytes(size, static_cast<uint8_t>(i))});
+  }
+  Bytes file(5, 'P');
+  const Bytes chain = MakeChain(parts);
+  file.insert(file.end(), chain.begin(), chain.end());
+  const int64_t chainEnd = static_cast<int64_t>(file.size());
+  file.insert(file.end(), 1000, 'X');  // after the chain, not part of it
+  File container;
+  ASSERT_TRUE(container.Open(Write(L"long.bin", file), FileAccess::kRead));
+
+  const std::vector<AttachmentInfo> list = ListAttachments(container, chainEnd);
+  ASSERT_EQ(list.size(), parts.size());
+  int64_t end = chainEnd;
+  std::vector<uint8_t> buffer;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const auto& expected = parts[parts.size() - 1 - i];
+    EXPECT_EQ(list[i].type, expected.first);
+    EXPECT_EQ(list[i].trailerOffset, end - 28);
+    EXPECT_EQ(list[i].dataOffset, end - 28 - static_cast<int64_t>(expected.second.size()));
+    EXPECT_TRUE(AttachmentDigestMatches(container, list[i], &buffer)) << i;
+    end = list[i].dataOffset;
+  }
+  // One buffer served the whole walk, no larger than the largest attachment.
+  size_t largest = 0;
+  for (const auto& part : parts) largest = std::max(largest, part.second.size());
+  EXPECT_EQ(buffer.size(), largest);
+
+  ChainWalker beyond(container, static_cast<int64_t>(file.size()) + 1);
+  AttachmentInfo info;
+  EXPECT_EQ(beyond.Next(&info), ChainWalker::Step::kReadFail);
 }
 
 }  // namespace

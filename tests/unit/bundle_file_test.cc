@@ -240,8 +240,10 @@ TEST(BundleFileTest, ReadLineOfCapacityOneConsumesNothing) {
   EXPECT_EQ((std::vector<std::string>{"", "", ""}), ReadLines({'a', '\n'}, 1024, 1, 3));
 }
 
-TEST(BundleFileTest, ReadLineOfZeroChunkRecordEndsAtOnce) {
+TEST(BundleFileTest, ReadLineAtTheEndAnswersNothingWhateverTheCapacity) {
   EXPECT_EQ((std::vector<std::string>{"<none>"}), ReadLines({}, 1024, 2048));
+  EXPECT_EQ((std::vector<std::string>{"<none>"}), ReadLines({}, 1024, 1));
+  EXPECT_EQ((std::vector<std::string>{"a", "\n", "<none>"}), ReadLines({'a', '\n'}, 1024, 2));
 }
 
 TEST(BundleFileTest, ReadLineAcrossChunkBoundariesReturnsWholeLines) {

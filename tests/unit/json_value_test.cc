@@ -245,6 +245,19 @@ TEST(JsonValueTest, NestingIsLimited) {
     EXPECT_EQ(r.output, c.output);
   }
 
+  // Too-deep containers are passed over whole, whatever brackets and commas
+  // their strings hold, and the value after them is read at its place.
+  const std::string deep = std::string(limit - 1, '[') + "[[\"],\", [\"\\\"[\"]], {\"]\": \"[\"}, 7]" +
+                           std::string(limit - 1, ']');
+  const Outcome skipped = ParseCaptured(deep);
+  const JsonValue* innermost = &skipped.value;
+  while (innermost->IsArray() && !innermost->AsArray().empty() && innermost->AsArray()[0].IsArray())
+    innermost = &innermost->AsArray()[0];
+  EXPECT_EQ(ArrayDepth(skipped.value), limit);
+  EXPECT_EQ(Dump(*innermost), "[7]");
+  EXPECT_EQ(skipped.output, "json nesting too deep, skipping value\n"
+                            "json nesting too deep, skipping value\n");
+
   std::string objects;
   for (int i = 0; i < 100000; ++i) objects += "{\"a\":";
   const Outcome r = ParseCaptured(objects);

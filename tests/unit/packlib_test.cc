@@ -344,9 +344,10 @@ TEST_F(SignedInstallerTest, BundleSectionHoldsTheChainInItsOrder) {
   const int32_t end = GetLastSectionEnd(file);
   ASSERT_EQ(end, static_cast<int32_t>(installer_.size()));
   std::vector<std::string> types;
+  std::vector<uint8_t> buffer;
   for (const AttachmentInfo& a : ListAttachments(file, end)) {
     types.push_back(a.type);
-    EXPECT_TRUE(AttachmentDigestMatches(file, a)) << a.type;
+    EXPECT_TRUE(AttachmentDigestMatches(file, a, &buffer)) << a.type;
   }
   EXPECT_EQ(types, (std::vector<std::string>{"LOAD", "TYPE", "_SG2", "_SG1"}));
 }

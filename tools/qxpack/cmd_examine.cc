@@ -69,23 +69,27 @@ std::vector<ChainEnd> ChainEnds(File& file, bool isPe) {
 }
 
 // Prints the chain; answers how many of its attachments fail their digest.
+// Walks it twice (to count, then to print) rather than keeping a list: a
+// chain of many small attachments then costs no more memory than any other.
 int PrintChain(File& file, const ChainEnd& end) {
-  const std::vector<AttachmentInfo> list = ListAttachments(file, end.end);
+  AttachmentInfo a;
+  size_t count = 0;
+  for (ChainWalker walker(file, end.end); walker.Next(&a) == ChainWalker::Step::kTrailer;) ++count;
   std::printf("chain ending at 0x%08" PRIx64 " (%s): ", static_cast<uint64_t>(end.end),
               end.where.c_str());
-  if (list.empty()) {
+  if (count == 0) {
     std::printf("no attachments\n");
     return 0;
   }
   int bad = 0;
-  std::printf("%zu attachment%s\n", list.size(), list.size() == 1 ? "" : "s");
-  for (const AttachmentInfo& a : list) {
-    const char* verdict = a.dataOffset < 0 ? "invalid position"
-                          : AttachmentDigestMatches(file, a) ? "digest ok"
-                                                              : "digest MISMATCH";
-    if (std::string(verdict) != "digest ok") ++bad;
+  std::printf("%zu attachment%s\n", count, count == 1 ? "" : "s");
+  std::vector<uint8_t> buffer;
+  for (ChainWalker walker(file, end.end); walker.Next(&a) == ChainWalker::Step::kTrailer;) {
+    const bool intact = a.dataOffset >= 0 && AttachmentDigestMatches(file, a, &buffer);
+    if (!intact) ++bad;
     std::printf("  %-4s %10u bytes at 0x%08" PRIx64 "  %s\n", a.type.c_str(), a.size,
-                static_cast<uint64_t>(a.dataOffset < 0 ? 0 : a.dataOffset), verdict);
+                static_cast<uint64_t>(a.dataOffset < 0 ? 0 : a.dataOffset),
+                intact ? "digest ok" : a.dataOffset < 0 ? "invalid position" : "digest MISMATCH");
   }
   return bad;
 }
@@ -117,21 +121,23 @@ int CmdInspect(const Args& args) {
   // setup program among them); their digests are what the stub checks.
   if (bad) std::printf("attachments: %d failing their digest\n", bad);
 
-  uint32_t signedLength = 0;
-  const bool hasRecord = !ReadSignatureRecord(path, &signedLength).empty();
-  if (hasRecord) {
+  const FileSignatureReport signature = CheckFileSignature(path);
+  if (signature.hasRecord) {
     std::printf("signature record: _SG2 data at 0x%08x (signs the %u bytes before it)\n",
-                signedLength, signedLength);
+                signature.signedLength, signature.signedLength);
   } else {
     std::printf("signature record: none\n");
   }
-  if (!VerifyFileSignature(path, false)) {
-    std::printf("signature: invalid\n");
-    return 1;
-  } else if (VerifyFileSignatureAttempt(path, false)) {
-    std::printf("signature: valid (whole-prefix attempt)\n");
-  } else {
-    std::printf("signature: valid (header-range attempt)\n");
+  switch (signature.verdict) {
+    case FileSignatureReport::Verdict::kInvalid:
+      std::printf("signature: invalid\n");
+      return 1;
+    case FileSignatureReport::Verdict::kWholePrefix:
+      std::printf("signature: valid (whole-prefix attempt)\n");
+      break;
+    case FileSignatureReport::Verdict::kHeaderRanges:
+      std::printf("signature: valid (header-range attempt)\n");
+      break;
   }
   return 0;
 }

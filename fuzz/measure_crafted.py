@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Time and peak memory of qxpack on three crafted inputs against a valid
+input of the same size: a "_SG2" record of junk characters (inspect), a
+chain of empty attachments (inspect) and an inner bundle whose one record
+holds only zero-length chunks (list).
+
+Usage: measure_crafted.py --qxpack PATH --keys DIR [--work DIR] [--big]
+--big adds the 64 MB zero-length-chunk bundle."""
+import argparse
+import hashlib
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+
+MASK = 0xA7
+
+
+def attachment(kind, data):
+    """Data masked with 0xA7, then the 28-byte trailer."""
+    masked = bytes(b ^ MASK for b in data)
+    return masked + hashlib.md5(data).digest() + struct.pack("<I", len(data)) + kind + b"ABD2"
+
+
+class Scrambler:
+    """The inner bundle's table-mode map, as the writer applies it."""
+
+    def __init__(self, key):
+        a = len(key) // 4
+        self.tables = [key[2 * a:3 * a], key[a:2 * a], key[3 * a:], key[:a]]
+        self.pos = [0, 0, 0, 0]
+        self.index = 0
+
+    def scramble(self, plain):
+        out = bytearray(len(plain))
+        for j, p in enumerate(plain):
+            if p & 1:
+                self.index = (self.index + 1) & 3
+            t = self.tables[self.index]
+            out[j] = p ^ (t[self.pos[self.index]] & 0xFE)
+            self.pos[self.index] = (self.pos[self.index] + 1) % len(t)
+        return bytes(out)
+
+    def zeros(self, n):
+        """n zero bytes at once: they stay on the current table."""
+        t = self.tables[self.index]
+        p = self.pos[self.index]
+        cycle = bytes(b & 0xFE for b in t[p:] + t[:p])
+        self.pos[self.index] = (p + n) % len(t)
+        return (cycle * (n // len(cycle) + 1))[:n]
+
+
+def empty_chunk_bundle(key, chunks):
+    """One record "a" of `chunks` chunks, each 0 stored and 0 plain bytes, and
+    a well-formed signature block whose certificate is refused, so the records
+    are walked for the digest alone."""
+    s = Scrambler(key)
+    body = b"QXBUNDLE!\r\n\x00\x01" + struct.pack("<III", 1, 0, 0)
+    body += s.scramble(struct.pack("<I", 1) + b"a" + struct.pack("<I", chunks))
+    body += s.zeros(8 * chunks + 4)  # the chunk lengths and the end marker
+    certificate = b"XXXX" + bytes(12)
+    block = struct.pack("<i", 0) * 3 + struct.pack("<i", len(certificate)) + certificate
+    return body + block + struct.pack("<I", len(block)) + b"QXSG" + bytes(20)
+
+
+def measure(argv, runs=5):
+    """(wall s, CPU s, peak kB, exit code) of a command, the run of median CPU
+    time of `runs`; standard output goes through a pipe, as when a person
+    reads it. CPU time (user + system) is the steadier figure on a busy
+    machine."""
+    results = []
+    for _ in range(runs):
+        r = subprocess.run(["/usr/bin/time", "-f", "TIME %e %U %S %M"] + argv,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                           errors="replace")
+        m = re.search(r"TIME ([0-9.]+) ([0-9.]+) ([0-9.]+) ([0-9]+)", r.stderr.splitlines()[-1])
+        wall, user, system, peak = float(m.group(1)), float(m.group(2)), float(m.group(3)), int(m.group(4))
+        results.append((user + system, wall, peak, r.returncode))
+    cpu, wall, peak, code = sorted(results)[len(results) // 2]
+    return wall, cpu, peak, code
+
+
+def compare(label, crafted_cmd, valid_cmd, size):
+    c = measure(crafted_cmd)
+    v = measure(valid_cmd)
+    print("%-42s %5.1f MB | crafted %5.2f s wall %5.2f s CPU %6.1f MB (exit %d)"
+          " | valid %5.2f s wall %5.2f s CPU %6.1f MB (exit %d) | CPU ratio %.1f, memory ratio %.2f"
+          % (label, size / 1e6, c[0], c[1], c[2] / 1024, c[3], v[0], v[1], v[2] / 1024, v[3],
+             c[1] / max(v[1], 0.01), c[2] / v[2]))
+    sys.stdout.flush()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--qxpack", required=True)
+    p.add_argument("--keys", required=True)
+    p.add_argument("--work", default="/dev/shm")
+    p.add_argument("--big", action="store_true")
+    a = p.parse_args()
+    q = a.qxpack
+    with tempfile.TemporaryDirectory(dir=a.work) as d:
+        path = lambda n: os.path.join(d, n)
+
+        # 1. "_SG2" of junk characters against a signed file of the same size.
+        junk = write(path("sg2-junk"), attachment(b"_SG2", b"x" * 1000000))
+        size = os.path.getsize(junk)
+        signed = write(path("sg2-valid"), os.urandom(size - 1063))
+        subprocess.run([q, "sign", signed, "--keys", a.keys], check=True, stdout=subprocess.DEVNULL)
+        compare("inspect: _SG2 of 1,000,000 junk characters", [q, "inspect", junk],
+                [q, "inspect", signed], size)
+
+        # 2. 100,000 empty attachments against one attachment of the same size.
+        empties = write(path("chain-empty"), attachment(b"EMPT", b"") * 100000)
+        size = os.path.getsize(empties)
+        one = write(path("chain-valid"), attachment(b"LOAD", os.urandom(size - 28)))
+        compare("inspect: 100,000 empty attachments", [q, "inspect", empties],
+                [q, "inspect", one], size)
+
+        # 3. Zero-length chunks against a signed bundle of random data.
+        with open(os.path.join(a.keys, "bundle-key.bin"), "rb") as f:
+            key = f.read()
+        script = write(path("script"), b"x\n")
+        counts = [1000000] + ([8000000] if a.big else [])
+        for chunks in counts:
+            crafted = write(path("ibnd-empty"), empty_chunk_bundle(key, chunks))
+            size = os.path.getsize(crafted)
+            data = write(path("data"), os.urandom(size - 700))
+            valid = path("ibnd-valid")
+            subprocess.run([q, "inner", "-o", valid, "--keys", a.keys, "--script", script,
+                            "data=" + data], check=True, stdout=subprocess.DEVNULL)
+            compare("list: one record of %d zero-length chunks" % chunks, [q, "list", crafted],
+                    [q, "list", valid], size)
+            os.remove(crafted)
+            os.remove(valid)
+            os.remove(data)
+
+
+if __name__ == "__main__":
+    main()
