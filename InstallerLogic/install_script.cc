@@ -71,6 +71,11 @@ std::string TrimScriptLine(const std::string& line) {
   return line.substr(begin, end - begin);
 }
 
+std::string TrimRunType(std::string type) {
+  while (!type.empty() && static_cast<signed char>(type.back()) <= 0x20) type.pop_back();
+  return type;
+}
+
 bool TagSelects(const std::string& tag, const ScriptConditions& conditions) {
   if (Contains(tag, "-x86") && conditions.windows64) return false;
   if (Contains(tag, "-x64") && !conditions.windows64) return false;

@@ -33,6 +33,10 @@ std::vector<std::string> SplitString(const std::string& text, char separator);
 // ignoreCase folds only "A"-"Z".
 bool StartsWith(const std::string& text, const std::string& prefix, bool ignoreCase);
 
+// The run type as the stub compares it: trailing bytes whose signed value is
+// 0x20 or less removed (so bytes 0x80-0xFF at the end go as well).
+std::string TrimRunType(std::string type);
+
 // Removes bytes 0x00-0x20 at both ends; bytes of UTF-8 sequences stay.
 std::string TrimScriptLine(const std::string& line);
 

@@ -9,6 +9,7 @@
 #include "InstallerLogic/progress.h"
 #include "InstallerLogic/run_values.h"
 #include "InstallerLogic/scoped_handle.h"
+#include "InstallerLogic/script_reader.h"
 #include "InstallerLogic/workspace.h"
 #include "bundle/attachment.h"
 #include "bundle/bundle_file.h"
@@ -23,22 +24,6 @@ namespace {
 
 constexpr DWORD kFailed = 1;
 constexpr DWORD kStarted = 0;
-constexpr uint32_t kInnerBundleMaxChunk = 0x1900000;
-constexpr size_t kScriptLineCapacity = 2048;
-
-bool ReadInstallScript(BundleFile* bundle, std::vector<std::string>* lines) {
-  RecordHandle* script = bundle->FindRecord("install_script");
-  if (!script) return false;
-  std::vector<char> buffer(kScriptLineCapacity);
-  while (bundle->ReadLine(buffer.data(), buffer.size(), script))
-    lines->push_back(TrimScriptLine(buffer.data()));
-  // ReadLine answers nothing on a failed read as at the end: a script cut
-  // short must not install part of the product and report success.
-  const bool whole = script->position() == script->size();
-  bundle->CloseRecord(script);
-  if (!whole) DebugTrace("[INSTALLER] install_script could not be read to its end\n");
-  return whole;
-}
 
 uint32_t WindowsMajorVersion() {
   OSVERSIONINFOW version;
@@ -133,9 +118,7 @@ DWORD RunInWorkspace(const std::wstring& workspace) {
   ProfilePhase("A404");
 
   BundleFile bundle;
-  bundle.SetExpectedGoal("IBND");
-  bundle.SetMaxChunkSize(kInnerBundleMaxChunk);
-  if (!bundle.Open(workspace + L"ibnd", false)) return kFailed;
+  if (!OpenInnerBundle(&bundle, workspace + L"ibnd")) return kFailed;
   ProfilePhase("open-and-validate-bundle");
   ReportProgress(85, 0);
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "InstallerLogic/dll_hardening.h"
+#include "InstallerLogic/install_script.h"
 #include "InstallerLogic/install_sequence.h"
 #include "InstallerLogic/progress.h"
 #include "InstallerLogic/run_values.h"
@@ -22,11 +23,6 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitNoType = 1;
 constexpr int kExitInvalid = 2;
-
-void TrimTrailing(std::string& text) {
-  // Signed reading on purpose: bytes 0x80-0xFF at the end go as well.
-  while (!text.empty() && static_cast<signed char>(text.back()) <= 0x20) text.pop_back();
-}
 
 void RunGuiMode(HINSTANCE instance) {
   INITCOMMONCONTROLSEX icc;
@@ -81,7 +77,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     FlushLogAtExit();
     return kExitNoType;
   }
-  TrimTrailing(installType);
+  installType = TrimRunType(installType);
   DebugTrace("[INSTALLER] Type is %s\n", installType.c_str());
 
   const bool gui = installType == "gui";

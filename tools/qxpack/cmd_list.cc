@@ -3,16 +3,15 @@
 #include <string>
 
 #include "bundle/bundle_file.h"
+#include "InstallerLogic/script_reader.h"
 #include "tools/qxpack/commands.h"
 #include "tools/qxpack/trace_capture.h"
 #include "util/text_conv.h"
 
 bool OpenValidated(BundleFile* bundle, const std::string& path, const std::string& goal,
                    std::string* reason) {
-  bundle->SetExpectedGoal(goal);
-  bundle->SetMaxChunkSize(0x1900000);
   TraceCapture trace;
-  const bool ok = bundle->Open(MultiByteToWide(path), false);
+  const bool ok = OpenInnerBundle(bundle, MultiByteToWide(path), goal);
   *reason = trace.text();
   return ok;
 }

@@ -97,17 +97,6 @@ std::string SignatureVerdict(const std::string& path, std::string* reason) {
                                                  : "valid (header-range attempt)";
 }
 
-// The script's lines as the stub reads them; false when there is no script.
-bool ReadScript(BundleFile& bundle, std::vector<std::string>* lines) {
-  RecordHandle* handle = bundle.FindRecord("install_script");
-  if (!handle) return false;
-  std::vector<char> buffer(kScriptLineCapacity);
-  while (bundle.ReadLine(buffer.data(), buffer.size(), handle))
-    lines->push_back(TrimScriptLine(buffer.data()));
-  bundle.CloseRecord(handle);
-  return true;
-}
-
 // A destination of the script as a path below `workspace` on this system.
 std::string HostPath(const std::string& workspace, std::string destination) {
   for (char& c : destination)
@@ -202,7 +191,7 @@ std::string CheckInstaller(const InstallerCheckPlan& plan) {
   } else {
     log.Ok("inner bundle", "certificate for " + plan.goal + ", signature valid, " +
                                std::to_string(bundle.records().size()) + " records");
-    haveScript = ReadScript(bundle, &lines);
+    haveScript = ReadInstallScript(&bundle, &lines);
   }
   if (bundle.is_open() && !haveScript) {
     log.Fail("install script", "the inner bundle has no install_script record");

@@ -80,8 +80,3 @@ Selection SelectFiles(const std::vector<std::string>& lines, const ScriptConditi
   }
   return out;
 }
-
-std::string TrimRunType(std::string type) {
-  while (!type.empty() && static_cast<signed char>(type.back()) <= 0x20) type.pop_back();
-  return type;
-}

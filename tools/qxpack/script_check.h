@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "InstallerLogic/install_script.h"
+#include "InstallerLogic/script_reader.h"
 
-// The stub reads lines into a 2,048-byte buffer: longer lines come in pieces.
-constexpr size_t kScriptLineCapacity = 2048;
 
 struct SystemCase {
   bool windows64;
@@ -45,7 +44,3 @@ struct Selection {
 // written by an earlier line too.
 Selection SelectFiles(const std::vector<std::string>& lines, const ScriptConditions& conditions,
                       const std::function<bool(const std::string&)>& record_exists);
-
-// The run type as the stub compares it: trailing bytes of signed value 0x20
-// or less removed.
-std::string TrimRunType(std::string type);
