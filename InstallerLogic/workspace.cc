@@ -35,17 +35,6 @@ int RandomPart() {
   return static_cast<int>(GetTickCount() * 2654435761u >> 17);
 }
 
-bool IsAdministrator() {
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID admins = nullptr;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                                0, 0, 0, 0, &admins))
-    return false;
-  BOOL member = FALSE;
-  if (!CheckTokenMembership(nullptr, admins, &member)) member = FALSE;
-  FreeSid(admins);
-  return member != FALSE;
-}
 
 std::wstring CurrentUserSid() {
   HANDLE raw = nullptr;
@@ -83,6 +72,18 @@ ScopedHandle HoldDirectory(const std::wstring& path) {
 }
 
 }  // namespace
+
+bool IsAdministrator() {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID admins = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                0, 0, 0, 0, &admins))
+    return false;
+  BOOL member = FALSE;
+  if (!CheckTokenMembership(nullptr, admins, &member)) member = FALSE;
+  FreeSid(admins);
+  return member != FALSE;
+}
 
 std::wstring GetTempDirectory() {
   std::wstring result = L".\\";

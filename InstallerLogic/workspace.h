@@ -8,6 +8,10 @@
 
 #include "InstallerLogic/scoped_handle.h"
 
+// True when the process runs with administrative rights (the Administrators
+// group is enabled in its token).
+bool IsAdministrator();
+
 // The temporary directory with a trailing backslash; ".\" when none is known.
 std::wstring GetTempDirectory();
 

@@ -2,7 +2,8 @@
 // what it received to the file named by QX_PROBE_REPORT: its arguments as
 // CommandLineToArgvW returns them (hex of UTF-8, so blanks and quotes survive),
 // its current directory, every file below it with size and SHA-256, and the
-// directory's access list. QX_PROBE_EXIT chooses its exit code; with
+// directory's access list, and whether it runs as an administrator (by the
+// stub's own test). QX_PROBE_EXIT chooses its exit code; with
 // QX_PROBE_READONLY it leaves a read-only file in a sub-directory behind.
 #include <windows.h>
 #include <sddl.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "InstallerLogic/workspace.h"
 #include "util/text_conv.h"
 
 namespace {
@@ -81,17 +83,6 @@ std::string AccessList(const std::wstring& dir) {
   return out;
 }
 
-bool IsAdministrator() {
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID admins = nullptr;
-  BOOL member = FALSE;
-  if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                               0, 0, 0, 0, &admins)) {
-    if (!CheckTokenMembership(nullptr, admins, &member)) member = FALSE;
-    FreeSid(admins);
-  }
-  return member != FALSE;
-}
 
 struct WindowSearch {
   DWORD pid;

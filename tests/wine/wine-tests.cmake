@@ -24,7 +24,7 @@ set_tests_properties(wine_programs PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_
 
 # The stand-in setup program that the installation tests pack into installers.
 add_executable(setup_probe WIN32 "${CMAKE_CURRENT_LIST_DIR}/setup_probe.cc")
-target_link_libraries(setup_probe PRIVATE qxcore shell32 advapi32 user32)
+target_link_libraries(setup_probe PRIVATE qxsequence shell32 advapi32 user32)
 target_link_options(setup_probe PRIVATE -municode -s)
 
 # Runs the installation sequence in-process with each platform call failing in turn.
