@@ -33,11 +33,27 @@ uint32_t WindowsMajorVersion() {
   return version.dwMajorVersion;
 }
 
+// The records the loop below will extract, in its order, up to the first
+// line it refuses: what the bundle may read ahead. A wrong guess costs only
+// the read-ahead.
+std::vector<std::string> PlannedRecords(const std::vector<std::string>& lines,
+                                        const ScriptConditions& system) {
+  std::vector<std::string> records;
+  for (const std::string& line : lines) {
+    if (line.empty() || StartsWith(line, "#", false)) continue;
+    const ScriptLine selected = ClassifyScriptLine(line, system);
+    if (selected.kind == ScriptLineKind::kUnsafeDestination) break;
+    if (selected.kind == ScriptLineKind::kSelected) records.push_back(selected.record);
+  }
+  return records;
+}
+
 // Extracts every file the script selects for this system. False when a
 // selected line cannot be honoured; the caller then stops the run.
 bool ExtractSelectedFiles(BundleFile* bundle, const std::vector<std::string>& lines,
                           const std::wstring& workspace) {
   const ScriptConditions system{IsWindows64(), WindowsMajorVersion(), installType};
+  bundle->PlanExtraction(PlannedRecords(lines, system));
   const uint32_t count = static_cast<uint32_t>(lines.size());
   for (uint32_t i = 0; i < count; ++i) {
     ReportProgress(85, ScriptLineProgress(i, count) - 85);

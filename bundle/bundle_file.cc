@@ -8,6 +8,7 @@
 
 #include <cryptopp/sha.h>
 
+#include "bundle/chunk_prefetch.h"
 #include "diagnostics/trace.h"
 #include "integrity/builtin_keys.h"
 #include "integrity/pss_verifier.h"
@@ -25,11 +26,17 @@ BundleFile::BundleFile() : sha1_(std::make_unique<CryptoPP::SHA1>()) {
   SetKey(kBundleKeyTable, kBundleKeyTableSize);
 }
 
+struct BundleFile::Plan {
+  std::deque<const RecordIndexEntry*> records;
+  std::unique_ptr<ChunkPrefetch> chunks;
+};
+
 BundleFile::~BundleFile() { Close(); }
 
 void BundleFile::SetKey(const uint8_t* key, size_t length) { descrambler_.SetKey(key, length); }
 
 void BundleFile::Reset() {
+  plan_.reset();
   handles_.clear();
   index_.clear();
   file_.Close();
@@ -229,24 +236,18 @@ BundleFile::ChunkLoad BundleFile::LoadChunk(const ChunkEntry& chunk, std::vector
   // Lengths found by a scan of an unvalidated bundle were never checked.
   if (!ChunkWithinLimits(chunk.stored_length, 0)) return ChunkLoad::kReadFailed;
   if (!ChunkWithinLimits(0, chunk.plain_length)) return ChunkLoad::kInflateFailed;
-  std::vector<uint8_t> stored;
+  uint8_t* stored = stored_.Reserve(chunk.stored_length);
+  if (!stored || !file_.Seek(static_cast<int64_t>(chunk.offset))) return ChunkLoad::kReadFailed;
+  descrambler_.set_state(chunk.state);
+  if (ReadDescrambled(stored, 1, chunk.stored_length, false, false) != chunk.stored_length)
+    return ChunkLoad::kReadFailed;
+  const uint8_t* out = inflater_.Inflate(stored, chunk.stored_length, chunk.plain_length);
+  if (!out) return ChunkLoad::kInflateFailed;
   try {
-    stored.resize(chunk.stored_length);
-    plain->resize(chunk.plain_length);
+    plain->assign(out, out + chunk.plain_length);
   } catch (const std::bad_alloc&) {
     return ChunkLoad::kReadFailed;
   }
-  if (!file_.Seek(static_cast<int64_t>(chunk.offset))) return ChunkLoad::kReadFailed;
-  descrambler_.set_state(chunk.state);
-  if (ReadDescrambled(stored.data(), 1, stored.size(), false, false) != stored.size())
-    return ChunkLoad::kReadFailed;
-  // A stream that ends early would leave the tail of the chunk undefined.
-  uLongf length = chunk.plain_length;
-  uint8_t dummy = 0;
-  uint8_t* out = plain->empty() ? &dummy : plain->data();
-  if (uncompress(out, &length, stored.data(), static_cast<uLong>(stored.size())) != Z_OK ||
-      length != chunk.plain_length)
-    return ChunkLoad::kInflateFailed;
   return ChunkLoad::kOk;
 }
 
@@ -361,6 +362,31 @@ void BundleFile::CloseRecord(RecordHandle* handle) {
   }
 }
 
+void BundleFile::PlanExtraction(const std::vector<std::string>& names) {
+  plan_.reset();
+  if (!open_) return;
+  auto plan = std::make_unique<Plan>();
+  std::vector<ChunkEntry> chunks;
+  for (const std::string& name : names) {
+    const auto entry = std::find_if(index_.begin(), index_.end(),
+                                    [&name](const RecordIndexEntry& e) { return e.name == name; });
+    if (entry == index_.end()) break;
+    plan->records.push_back(&*entry);
+    chunks.insert(chunks.end(), entry->chunks.begin(), entry->chunks.end());
+  }
+  plan->chunks = std::make_unique<ChunkPrefetch>(path_, descrambler_, std::move(chunks));
+  if (plan->chunks->ok()) plan_ = std::move(plan);
+}
+
+ChunkPrefetch* BundleFile::TakePlanned(const RecordIndexEntry* entry) {
+  if (!plan_ || plan_->records.empty() || plan_->records.front() != entry) {
+    plan_.reset();
+    return nullptr;
+  }
+  plan_->records.pop_front();
+  return plan_->chunks.get();
+}
+
 bool BundleFile::ExtractRecord(const std::wstring& destination, const std::string& name) {
   if (!open_) return false;
   // Validation indexed every chunk with its offset and descrambler state, so
@@ -369,25 +395,30 @@ bool BundleFile::ExtractRecord(const std::wstring& destination, const std::strin
   const auto indexed = std::find_if(index_.begin(), index_.end(),
                                     [&name](const RecordIndexEntry& e) { return e.name == name; });
   const bool direct = indexed != index_.end();
+  ChunkPrefetch* planned = TakePlanned(direct ? &*indexed : nullptr);
   if (!direct && !ScanToRecord(name)) return false;
 
   File out;
-  if (!out.Open(destination, FileAccess::kCreate)) return false;
+  if (!out.Open(destination, FileAccess::kCreate)) {
+    plan_.reset();  // this record's chunks stay unread
+    return false;
+  }
   bool ok = true;
   uint32_t count = 0;
   if (direct)
     count = static_cast<uint32_t>(indexed->chunks.size());
   else if (!ReadU32(&count))
     ok = false;
-  std::vector<uint8_t> stored, plain;
   for (uint32_t i = 0; ok && i < count; ++i) {
     uint32_t stored_length = 0, plain_length = 0;
     if (direct) {
       const ChunkEntry& chunk = indexed->chunks[i];
       stored_length = chunk.stored_length;
       plain_length = chunk.plain_length;
-      if (!file_.Seek(static_cast<int64_t>(chunk.offset))) ok = false;
-      descrambler_.set_state(chunk.state);
+      if (!planned) {
+        if (!file_.Seek(static_cast<int64_t>(chunk.offset))) ok = false;
+        descrambler_.set_state(chunk.state);
+      }
     } else if (!ReadU32(&stored_length) || !ReadU32(&plain_length)) {
       ok = false;
     }
@@ -396,27 +427,27 @@ bool BundleFile::ExtractRecord(const std::wstring& destination, const std::strin
       break;
     }
     // An empty chunk adds nothing, as when the record is read: its stored
-    // bytes are passed over without being inflated.
+    // bytes are passed over without being inflated. Only a scanned record
+    // lists them.
     if (plain_length == 0) {
       ok = PassOver(stored_length, false, true);
       continue;
     }
-    try {
-      stored.resize(stored_length);
-      plain.resize(plain_length);
-    } catch (const std::bad_alloc&) {
-      ok = false;
-      break;
+    const uint8_t* stored = nullptr;
+    if (planned) {
+      stored = planned->Next();
+    } else {
+      uint8_t* buffer = stored_.Reserve(stored_length);
+      if (buffer && ReadDescrambled(buffer, 1, stored_length, false, false) == stored_length)
+        stored = buffer;
     }
-    if (ReadDescrambled(stored.data(), 1, stored_length, false, false) != stored_length) {
-      ok = false;
-      break;
-    }
-    uLongf length = plain_length;
-    ok = uncompress(plain.data(), &length, stored.data(), stored_length) == Z_OK &&
-         length == plain_length && out.Write(plain.data(), plain_length);
+    const uint8_t* plain = stored ? inflater_.Inflate(stored, stored_length, plain_length) : nullptr;
+    ok = plain && out.Write(plain, plain_length);
   }
   out.Close();
-  if (!ok) RemoveFile(destination);
+  if (!ok) {
+    plan_.reset();
+    RemoveFile(destination);
+  }
   return ok;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bundle/buffered_file.h"
+#include "bundle/chunk_inflater.h"
 #include "bundle/descrambler.h"
 #include "util/platform.h"
 
@@ -20,6 +21,7 @@ namespace CryptoPP {
 class SHA1;
 }
 class PssVerifierFilter;
+class ChunkPrefetch;
 
 // One chunk of a record: where its stored data starts and the descrambler
 // state at that byte.
@@ -121,6 +123,11 @@ class BundleFile {
   // Writes a record's content to `destination`. On failure the destination is
   // deleted and false returned.
   bool ExtractRecord(const std::wstring& destination, const std::string& name);
+  // Starts reading the chunks of these indexed records, in this order, ahead
+  // on a second thread. ExtractRecord calls in the same order take their data
+  // from there; a call for any other record, or a failure, ends the plan and
+  // reading goes on directly. The plan stops at the first name not indexed.
+  void PlanExtraction(const std::vector<std::string>& names);
 
  private:
   enum class ChunkLoad { kOk, kReadFailed, kInflateFailed };
@@ -145,6 +152,8 @@ class BundleFile {
   bool ChunkWithinLimits(uint32_t stored, uint32_t plain) const;
   ChunkLoad LoadChunk(const ChunkEntry& chunk, std::vector<uint8_t>* plain);
   bool IsOurHandle(const RecordHandle* handle) const;
+  // Where the next planned record's chunks come from, when `entry` is it.
+  ChunkPrefetch* TakePlanned(const RecordIndexEntry* entry);
   // Rewinds and walks the names until `name`; positioned after it when true.
   bool ScanToRecord(const std::string& name);
   void Reset();
@@ -161,4 +170,8 @@ class BundleFile {
   int64_t read_limit_ = -1;                      // -1: none
   std::vector<std::unique_ptr<RecordHandle>> handles_;
   std::vector<RecordIndexEntry> index_;
+  ScratchBuffer stored_;
+  ChunkInflater inflater_;
+  struct Plan;
+  std::unique_ptr<Plan> plan_;  // reset before index_ changes: it points into it
 };

@@ -193,6 +193,25 @@ TEST(BundleFileTest, HoldsAndExtractsTheMostRecords) {
   EXPECT_EQ(records[255].content, extracted);
 }
 
+// Planned records come from the read-ahead; a record out of the plan's order
+// ends it, and everything after is read directly, with the same results.
+TEST(BundleFileTest, PlannedExtractionMatchesDirectReadsInAnyOrder) {
+  std::vector<Record> records;
+  for (int i = 0; i < 6; ++i) records.push_back({"r" + std::to_string(i), Pattern(3000 * i + 1, i)});
+  TempDir dir;
+  BundleFile file;
+  ASSERT_TRUE(OpenAsInstaller(&file, dir, BuildBundle(records, 1000)));
+  file.PlanExtraction({"r1", "r3", "r3", "r2", "missing", "r4"});
+  int n = 0;
+  for (int r : {1, 3, 3, 5, 2, 0}) {
+    const std::wstring out = dir.File(L"out" + std::to_wstring(n++));
+    ASSERT_TRUE(file.ExtractRecord(out, "r" + std::to_string(r)));
+    Bytes extracted;
+    ASSERT_TRUE(ReadWholeFile(out, &extracted));
+    EXPECT_EQ(records[r].content, extracted) << r;
+  }
+}
+
 TEST(BundleFileTest, UnvalidatedScanFindsRecordsWithAnOffsetModeKey) {
   const Bytes key = {'k', '3', 'y'};
   Bytes bundle;
@@ -331,6 +350,9 @@ TEST_P(ChunkLengthMismatchTest, FailsReadAndExtract) {
   EXPECT_EQ(0u, file.ReadRecord(h, buffer, 1, 1));
   EXPECT_EQ((std::vector<std::string>{"?!!!"}), trace.lines());
   const std::wstring out = dir.File(L"out");
+  EXPECT_FALSE(file.ExtractRecord(out, "r"));
+  EXPECT_FALSE(FileExists(out));
+  file.PlanExtraction({"r"});  // the same through the read-ahead
   EXPECT_FALSE(file.ExtractRecord(out, "r"));
   EXPECT_FALSE(FileExists(out));
 }
