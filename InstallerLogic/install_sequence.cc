@@ -10,6 +10,7 @@
 #include "InstallerLogic/run_values.h"
 #include "InstallerLogic/scoped_handle.h"
 #include "InstallerLogic/script_reader.h"
+#include "InstallerLogic/window_calls.h"
 #include "InstallerLogic/workspace.h"
 #include "bundle/attachment.h"
 #include "bundle/bundle_file.h"
@@ -117,7 +118,7 @@ DWORD StartSetup(const std::wstring& workspace, File* setupHold) {
   ScopedHandle thread(process.hThread);
   ScopedHandle child(process.hProcess);
   thread.Reset();
-  if (dlg) ShowWindow(dlg, SW_HIDE);
+  if (dlg) window_calls::ShowWindow(dlg, SW_HIDE);
   WaitForSingleObject(child.get(), INFINITE);
   return kStarted;
 }
@@ -157,7 +158,7 @@ DWORD RunInWorkspace(const std::wstring& workspace) {
   }
   if (!VerifyFileSignature(setupPath, false)) {
     if (installType == "gui")
-      MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
+      window_calls::MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
     DebugTrace("[INSTALLER] installer file is not valid!");
     return kFailed;
   }

@@ -1,16 +1,18 @@
 // Entry point: run mode, self-verification, progress dialog and exit code.
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <string>
+#include <vector>
 
+#include "InstallerLogic/command_line.h"
 #include "InstallerLogic/dll_hardening.h"
 #include "InstallerLogic/install_script.h"
 #include "InstallerLogic/install_sequence.h"
 #include "InstallerLogic/progress.h"
 #include "InstallerLogic/run_values.h"
 #include "InstallerLogic/scoped_handle.h"
+#include "InstallerLogic/window_calls.h"
 #include "bundle/attachment.h"
 #include "diagnostics/logger.h"
 #include "diagnostics/trace.h"
@@ -24,18 +26,30 @@ constexpr int kExitDone = 0;
 constexpr int kExitNoType = 1;
 constexpr int kExitInvalid = 2;
 
+// The arguments as CommandLineToArgvW splits them (an empty line gives the
+// program's path), by the same rules in SplitCommandLine: calling it would
+// load shell32 and, with it, user32 into every run.
+void SplitArguments(const wchar_t* commandLine) {
+  static std::vector<std::wstring> arguments;
+  static std::vector<LPWSTR> pointers;
+  arguments = *commandLine ? SplitCommandLine(commandLine) : std::vector<std::wstring>{modulePath};
+  for (std::wstring& argument : arguments) pointers.push_back(&argument[0]);
+  argList = pointers.data();
+  argCount = static_cast<int>(pointers.size());
+}
+
 void RunGuiMode(HINSTANCE instance) {
   INITCOMMONCONTROLSEX icc;
   icc.dwSize = sizeof icc;
   icc.dwICC = ICC_PROGRESS_CLASS;
-  const BOOL iccRes = InitCommonControlsEx(&icc);
+  const BOOL iccRes = window_calls::InitCommonControlsEx(&icc);
   DebugTrace("[INSTALLER] iccRes %d le %d\n", iccRes, static_cast<int>(GetLastError()));
 
-  dlg = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+  dlg = window_calls::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
   DebugTrace("[INSTALLER] dlg is %p, le %d", static_cast<void*>(dlg), static_cast<int>(GetLastError()));
   DebugTrace("[INSTALLER] hwndProgress is %p", static_cast<void*>(hwndProgress));
-  if (hwndProgress) SendMessageW(hwndProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-  if (hwndProgress) SendMessageW(hwndProgress, PBM_SETPOS, 0, 0);
+  if (hwndProgress) window_calls::SendMessageW(hwndProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  if (hwndProgress) window_calls::SendMessageW(hwndProgress, PBM_SETPOS, 0, 0);
 
   ScopedHandle worker(CreateThread(nullptr, 0, RunInstallSequence, nullptr, 0, nullptr));
   if (!worker.get()) {
@@ -46,14 +60,14 @@ void RunGuiMode(HINSTANCE instance) {
   } else {
     for (;;) {
       MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+      while (window_calls::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        window_calls::TranslateMessage(&msg);
+        window_calls::DispatchMessageW(&msg);
       }
       if (WaitForSingleObject(worker.get(), 10) == WAIT_OBJECT_0) break;
     }
   }
-  if (dlg) DestroyWindow(dlg);
+  if (dlg) window_calls::DestroyWindow(dlg);
 }
 
 }  // namespace
@@ -62,12 +76,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   ProfilePhase("");
   RestrictDllSearchPath();
 
-  argList = CommandLineToArgvW(commandLine, &argCount);
   // XP does not terminate a path cut at the buffer's end: use the length.
   wchar_t path[1024];
   const DWORD length = GetModuleFileNameW(nullptr, path, 1024);
   modulePath.assign(path, length < 1024 ? length : 1024);
   SetModulePath(modulePath);
+  SplitArguments(commandLine);
 
   // Every return from here on first lets the log writer write what is queued:
   // the last lines of a run are the ones that tell how it ended.
@@ -83,7 +97,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   const bool gui = installType == "gui";
   if (!VerifyFileSignature(modulePath, false)) {
     DebugTrace("[INSTALLER] installer file is not valid!");
-    if (gui) MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
+    if (gui) window_calls::MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
     FlushLogAtExit();
     return kExitInvalid;
   }
@@ -94,7 +108,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   else
     RunInstallSequence(nullptr);
 
-  if (argList) LocalFree(argList);
   FlushLogAtExit();
   return kExitDone;
 }

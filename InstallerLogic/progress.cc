@@ -5,10 +5,11 @@
 #include <cstdio>
 
 #include "InstallerLogic/run_values.h"
+#include "InstallerLogic/window_calls.h"
 #include "resources/resource.h"
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
-  if (message == WM_INITDIALOG) hwndProgress = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+  if (message == WM_INITDIALOG) hwndProgress = window_calls::GetDlgItem(dialog, IDC_PROGRESS_BAR);
   // Nothing else is handled: the window has no way to be closed or cancelled.
   return FALSE;
 }
@@ -20,5 +21,5 @@ void ReportProgress(int32_t base, int32_t part) {
   std::snprintf(line, sizeof line, "Progress %d%%", value);
   // Independent of the trace switch: progress always reaches the debugger channel.
   OutputDebugStringA(line);
-  if (hwndProgress) SendMessageW(hwndProgress, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+  if (hwndProgress) window_calls::SendMessageW(hwndProgress, PBM_SETPOS, static_cast<WPARAM>(value), 0);
 }

@@ -8,7 +8,7 @@
 #include <string>
 
 extern int argCount;
-extern LPWSTR* argList;        // from CommandLineToArgvW; released with LocalFree
+extern LPWSTR* argList;        // the stub's arguments, split as CommandLineToArgvW does
 extern std::wstring modulePath;
 extern std::string installType;
 extern HWND dlg;
