@@ -433,15 +433,14 @@ bool BundleFile::ExtractRecord(const std::wstring& destination, const std::strin
       ok = PassOver(stored_length, false, true);
       continue;
     }
-    const uint8_t* stored = nullptr;
+    const uint8_t* plain = nullptr;
     if (planned) {
-      stored = planned->Next();
+      plain = planned->Next();
     } else {
-      uint8_t* buffer = stored_.Reserve(stored_length);
-      if (buffer && ReadDescrambled(buffer, 1, stored_length, false, false) == stored_length)
-        stored = buffer;
+      uint8_t* stored = stored_.Reserve(stored_length);
+      if (stored && ReadDescrambled(stored, 1, stored_length, false, false) == stored_length)
+        plain = inflater_.Inflate(stored, stored_length, plain_length);
     }
-    const uint8_t* plain = stored ? inflater_.Inflate(stored, stored_length, plain_length) : nullptr;
     ok = plain && out.Write(plain, plain_length);
   }
   out.Close();

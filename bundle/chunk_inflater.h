@@ -32,6 +32,9 @@ class ChunkInflater {
   // next call; null when the stored bytes are not one zlib stream of that
   // many bytes (bytes after the stream's end are ignored) or memory runs out.
   const uint8_t* Inflate(const uint8_t* stored, uint32_t stored_length, uint32_t plain_length);
+  // The same into `out`, which holds `plain_length` bytes.
+  bool InflateInto(const uint8_t* stored, uint32_t stored_length, uint8_t* out,
+                   uint32_t plain_length);
 
  private:
   z_stream stream_;

@@ -8,7 +8,7 @@ ChunkPrefetch::ChunkPrefetch(const std::wstring& path, const Descrambler& descra
     : descrambler_(descrambler), chunks_(std::move(chunks)) {
   if (chunks_.empty() || !file_.Open(path, FileAccess::kReadDenyWrite)) return;
   size_t capacity = 0;
-  for (const ChunkEntry& chunk : chunks_) capacity = std::max<size_t>(capacity, chunk.stored_length);
+  for (const ChunkEntry& chunk : chunks_) capacity = std::max<size_t>(capacity, chunk.plain_length);
   try {
     pieces_ = std::make_unique<ReadAhead>(
         chunks_.size(), capacity,
@@ -23,12 +23,13 @@ ChunkPrefetch::~ChunkPrefetch() { pieces_.reset(); }
 
 bool ChunkPrefetch::Fill(uint64_t index, uint8_t* buffer) {
   const ChunkEntry& chunk = chunks_[static_cast<size_t>(index)];
-  if (!file_.Seek(static_cast<int64_t>(chunk.offset)) ||
-      file_.Read(buffer, chunk.stored_length) != chunk.stored_length)
+  uint8_t* stored = stored_.Reserve(chunk.stored_length);
+  if (!stored || !file_.Seek(static_cast<int64_t>(chunk.offset)) ||
+      file_.Read(stored, chunk.stored_length) != chunk.stored_length)
     return false;
   descrambler_.set_state(chunk.state);
-  descrambler_.Apply(buffer, chunk.stored_length, chunk.offset);
-  return true;
+  descrambler_.Apply(stored, chunk.stored_length, chunk.offset);
+  return inflater_.InflateInto(stored, chunk.stored_length, buffer, chunk.plain_length);
 }
 
 const uint8_t* ChunkPrefetch::Next() { return pieces_ ? pieces_->Next() : nullptr; }

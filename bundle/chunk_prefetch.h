@@ -1,8 +1,8 @@
-// Reads a planned series of inner bundle chunks on a second thread, a chunk
-// or two ahead of the caller, and descrambles them there, so that reading
-// and descrambling overlap with the caller's inflating and writing. It reads
-// through its own handle on the bundle file, so the bundle's own position and
-// state are never touched from the second thread.
+// Reads, descrambles and inflates a planned series of inner bundle chunks on
+// a second thread, a chunk or two ahead of the caller, so that all of that
+// overlaps with the caller's writing. It reads through its own handle on the
+// bundle file, so the bundle's own position and state are never touched from
+// the second thread.
 #pragma once
 
 #include <memory>
@@ -11,6 +11,7 @@
 
 #include "bundle/buffered_file.h"
 #include "bundle/bundle_file.h"
+#include "bundle/chunk_inflater.h"
 #include "bundle/descrambler.h"
 #include "util/read_ahead.h"
 
@@ -27,8 +28,8 @@ class ChunkPrefetch {
   // False when the file could not be opened or no memory was had; Next then
   // always answers null.
   bool ok() const { return pieces_ != nullptr; }
-  // The next chunk's stored bytes, descrambled, valid until the following
-  // call; null after a failed read or once every chunk was taken.
+  // The next chunk's plain bytes, valid until the following call; null once
+  // a chunk could not be read or inflated, or every chunk was taken.
   const uint8_t* Next();
 
  private:
@@ -37,5 +38,7 @@ class ChunkPrefetch {
   BufferedFile file_;
   Descrambler descrambler_;
   std::vector<ChunkEntry> chunks_;
+  ScratchBuffer stored_;
+  ChunkInflater inflater_;
   std::unique_ptr<ReadAhead> pieces_;  // destroyed first: its thread uses the members above
 };
