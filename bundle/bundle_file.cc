@@ -62,6 +62,7 @@ bool BundleFile::Open(const std::wstring& path, bool skip_validation) {
   for (int i = 0; i < 3; ++i) header_values_[i] = ByteReader::LoadU32(header + 13 + 4 * i);
 
   sha1_->Restart();
+  path_ = path;  // validation hashes through a second handle on it
   if (!skip_validation && !ValidateBundleSignature()) {
     DebugTrace("%s", "Invalid SHA1 encountered!\n");
     Reset();
@@ -98,7 +99,7 @@ size_t BundleFile::ReadDescrambled(void* destination, size_t element_size, size_
   }
   uint8_t* bytes = static_cast<uint8_t*>(destination);
   const size_t got = want ? file_.Read(bytes, want) : 0;
-  if (verify && verifier_) verifier_->Put(bytes, got);
+  if (verify && verifier_ && verify_inline_) verifier_->Put(bytes, got);
   if (skip) {
     descrambler_.Skip(bytes, got);
   } else {

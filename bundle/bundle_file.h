@@ -167,6 +167,7 @@ class BundleFile {
   Descrambler descrambler_;
   std::unique_ptr<CryptoPP::SHA1> sha1_;
   std::unique_ptr<PssVerifierFilter> verifier_;  // only while validating
+  bool verify_inline_ = true;  // false while a second thread feeds verifier_
   int64_t read_limit_ = -1;                      // -1: none
   std::vector<std::unique_ptr<RecordHandle>> handles_;
   std::vector<RecordIndexEntry> index_;

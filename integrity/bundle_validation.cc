@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include <cryptopp/rsa.h>
 #include <cryptopp/sha.h>
@@ -12,6 +13,7 @@
 #include "diagnostics/trace.h"
 #include "integrity/key_certificate.h"
 #include "integrity/pss_verifier.h"
+#include "integrity/signed_range_hasher.h"
 #include "util/byte_reader.h"
 
 namespace {
@@ -28,6 +30,7 @@ bool BundleFile::ValidateBundleSignature() {
     ~Cleanup() {
       self->verifier_.reset();
       self->read_limit_ = -1;
+      self->verify_inline_ = true;
     }
   } cleanup{this};
 
@@ -89,8 +92,15 @@ bool BundleFile::ValidateBundleSignature() {
   uint8_t header[kHeaderSize];
   if (!file_.Seek(0) || file_.Read(header, kHeaderSize) != kHeaderSize) return false;
 
+  // The signature covers [0, block_start) whatever the walk below finds, so
+  // a second thread hashes that range while this one walks the records;
+  // without a second handle or thread, the walk feeds the verifier itself.
+  // Declared after `cleanup`: the thread is stopped before the verifier goes.
+  SignedRangeHasher background;
+  verify_inline_ = !(verifier_ && background.Start(verifier_.get(), path_, block_start));
+
   try {
-    if (verifier_) verifier_->Put(header, kHeaderSize);
+    if (verifier_ && verify_inline_) verifier_->Put(header, kHeaderSize);
     DebugTrace("Going to read checksum");
     if (!file_.Seek(kHeaderSize)) return false;
 
@@ -124,13 +134,29 @@ bool BundleFile::ValidateBundleSignature() {
           DebugTrace("Junk read fail");
           return false;
         }
-        verifier_->Put(piece, step);
+        if (verify_inline_) verifier_->Put(piece, step);
         junk -= static_cast<int64_t>(step);
       }
       DebugTrace("Junk read done");
-      verifier_->Put(field[2], static_cast<size_t>(field_length[2]));
-      verifier_->End();
-      valid = true;
+      std::string what;
+      const SignedRangeHasher::Result fed =
+          verify_inline_ ? SignedRangeHasher::Result::kFed : background.Finish(&what);
+      if (fed == SignedRangeHasher::Result::kReadFailed) {
+        DebugTrace("%s", "Reading file for checksum failed!\n");
+        return false;
+      }
+      if (fed == SignedRangeHasher::Result::kThrew) {
+        // As if the verifier had thrown here.
+        if (what.empty())
+          DebugTrace("Exception in validate sign");
+        else
+          DebugTrace("Exception in validate sign: %s", what.c_str());
+        valid = false;
+      } else {
+        verifier_->Put(field[2], static_cast<size_t>(field_length[2]));
+        verifier_->End();
+        valid = true;
+      }
     }
   } catch (const std::exception& e) {
     DebugTrace("Exception in validate sign: %s", e.what());

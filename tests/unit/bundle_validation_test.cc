@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "bundle/bundle_file.h"
+#include "util/fault_injection.h"
 #include "test_support.h"
 #include "tools/packlib/inner_bundle_writer.h"
 #include "tools/packlib/key_cert_writer.h"
@@ -278,3 +279,37 @@ TEST(BundleValidationTest, CertifiedBytesThatAreNoKeyAreARefusal) {
 }
 
 }  // namespace
+
+// When the second handle for hashing cannot be had, the walk feeds the
+// verifier itself: the same verdicts for a good and a changed bundle.
+TEST(BundleValidationTest, WithoutASecondHandleTheWalkHashesItself) {
+  Bytes changed = Build();
+  changed[25 + 4 + 1 + 4 + 8 + 3] ^= 0x40;
+  TempDir dir;
+  const std::wstring path = dir.File(L"ibnd");
+  bool fallback_seen = false;
+  for (const auto& [bundle, expected] : {std::make_pair(Build(), true), std::make_pair(changed, false)}) {
+    ASSERT_TRUE(WriteWholeFile(path, bundle));
+    ArmFaultInjection(0);
+    {
+      BundleFile probe;
+      probe.SetExpectedGoal("IBND");
+      EXPECT_EQ(expected, probe.Open(path, false));
+    }
+    const uint64_t calls = FaultCallCount();
+    int opens = 0;
+    for (uint64_t n = 1; n <= calls; ++n) {
+      ArmFaultInjection(n);
+      BundleFile file;
+      file.SetExpectedGoal("IBND");
+      const bool opened = file.Open(path, false);
+      FaultSite site;
+      if (FaultWasInjected(&site) && site == FaultSite::kOpen && ++opens == 2) {
+        EXPECT_EQ(expected, opened);
+        fallback_seen = true;
+      }
+    }
+  }
+  ArmFaultInjection(0);
+  EXPECT_TRUE(fallback_seen);
+}
