@@ -241,7 +241,7 @@ int Run(const std::wstring& installer, const std::wstring& workspace) {
   if (!stub.Seek(load.dataOffset + static_cast<int64_t>(setupSize - tail.size())) ||
       stub.Read(tail.data(), tail.size()) != tail.size())
     return Fail("tail read");
-  for (uint8_t& b : tail) b ^= kAttachmentMask;
+  MaskAttachmentBytes(tail.data(), tail.size());
   Found signature, inner;
   if (!FindInTail(tail, setupSize, "_SG2", &signature) || !FindInTail(tail, setupSize, "IBND", &inner))
     return Fail("no _SG2 or IBND in the setup program");
@@ -262,7 +262,7 @@ int Run(const std::wstring& installer, const std::wstring& workspace) {
   for (uint64_t pos = 0; pos < setupSize;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(setupSize - pos, buffer.size()));
     if (stub.Read(buffer.data(), n) != n) return Fail("read");
-    for (size_t i = 0; i < n; ++i) buffer[i] ^= kAttachmentMask;
+    MaskAttachmentBytes(buffer.data(), n);
     loadDigest.Update(buffer.data(), n);
     if (!setup.Write(buffer.data(), n)) return Fail("write setup.exe");
     if (pos < setupSigned)
@@ -273,7 +273,7 @@ int Run(const std::wstring& installer, const std::wstring& workspace) {
       const uint64_t at = from - inner.offset;
       uint8_t* p = buffer.data() + (from - pos);
       const size_t m = static_cast<size_t>(to - from);
-      for (size_t i = 0; i < m; ++i) p[i] ^= kAttachmentMask;
+      MaskAttachmentBytes(p, m);
       innerDigest.Update(p, m);
       if (at < bundleSigned)
         bundleHash.Update(p, static_cast<size_t>(std::min<uint64_t>(m, bundleSigned - at)));

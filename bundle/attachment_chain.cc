@@ -4,6 +4,7 @@
 #include <cryptopp/md5.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "util/byte_reader.h"
 #include "util/read_ahead.h"
@@ -53,6 +54,18 @@ std::vector<AttachmentInfo> ListAttachments(File& container, int64_t chainEnd) {
   return found;
 }
 
+void MaskAttachmentBytes(uint8_t* data, size_t n) {
+  constexpr uint64_t kWide = 0x0101010101010101ull * kAttachmentMask;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + i, 8);
+    word ^= kWide;
+    std::memcpy(data + i, &word, 8);
+  }
+  for (; i < n; ++i) data[i] ^= kAttachmentMask;
+}
+
 DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, size_t chunkSize,
                                 const std::function<bool(const uint8_t*, size_t)>& sink,
                                 const std::function<void(uint64_t)>& beforeChunk,
@@ -78,7 +91,7 @@ DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, siz
   const auto fill = [&](uint64_t index, uint8_t* data) {
     const size_t n = length(index);
     if (container.Read(data, n) != n) return false;
-    for (size_t i = 0; i < n; ++i) data[i] ^= kAttachmentMask;
+    MaskAttachmentBytes(data, n);
     md5.Update(data, n);
     return true;
   };

@@ -19,6 +19,10 @@ constexpr size_t kTypeSize = 4;
 constexpr uint32_t kAttachmentMagic = 0x32444241;  // "ABD2" little-endian
 constexpr uint8_t kAttachmentMask = 0xA7;
 
+// XORs `n` bytes with kAttachmentMask in place (masks and unmasks), a word
+// at a time: every byte of a product passes through here twice.
+void MaskAttachmentBytes(uint8_t* data, size_t n);
+
 // Trailer field offsets.
 constexpr size_t kTrailerSizeField = 16;
 constexpr size_t kTrailerTypeField = 20;

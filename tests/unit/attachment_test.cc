@@ -379,3 +379,18 @@ TEST_F(AttachmentTest, ListingIsTheSameWhereverWindowBoundariesFall) {
 }
 
 }  // namespace
+
+TEST(AttachmentMaskTest, WordAtATimeMatchesByteAtATimeAtEveryLengthAndOffset) {
+  std::vector<uint8_t> data(40);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 37 + 11);
+  for (size_t offset = 0; offset < 8; ++offset) {
+    for (size_t n = 0; n + offset <= data.size(); ++n) {
+      std::vector<uint8_t> masked = data;
+      MaskAttachmentBytes(masked.data() + offset, n);
+      for (size_t i = 0; i < data.size(); ++i) {
+        const bool inside = i >= offset && i < offset + n;
+        ASSERT_EQ(inside ? (data[i] ^ kAttachmentMask) : data[i], masked[i]) << offset << " " << n;
+      }
+    }
+  }
+}
