@@ -18,11 +18,11 @@ constexpr size_t kBlock = 256;
 constexpr size_t kWord = 8;
 
 struct GroupTables {
-  // Per byte k of group m: which table it takes its key byte from, relative
-  // to the table current before the group (bits 3-4), and how many earlier
-  // bytes of the group took theirs from the same table (bits 0-2). That is
-  // its offset in a window of four 8-byte runs, one from each table.
-  uint8_t slot[256][kGroup];
+  // Per byte k of group m entered at table i: which table it takes its key
+  // byte from (bits 3-4) and how many earlier bytes of the group took theirs
+  // from the same table (bits 0-2). That is its offset in a window of four
+  // 8-byte runs, one from each table.
+  uint8_t slot[4][256][kGroup];
   // How many of the group's bytes each relative table r gives: bits 8r..8r+7.
   uint32_t taken[256];
   // How far the table index moves over the group.
@@ -36,7 +36,7 @@ constexpr GroupTables MakeGroupTables() {
     uint32_t count[4] = {0, 0, 0, 0};
     for (uint32_t k = 0; k < kGroup; ++k) {
       r = (r + ((m >> k) & 1u)) & 3u;
-      g.slot[m][k] = static_cast<uint8_t>(r << 3 | count[r]);
+      for (uint32_t i = 0; i < 4; ++i) g.slot[i][m][k] = static_cast<uint8_t>(((r + i) & 3u) << 3 | count[r]);
       ++count[r];
     }
     g.taken[m] = count[0] | count[1] << 8 | count[2] << 16 | count[3] << 24;
@@ -54,8 +54,7 @@ inline uint32_t RotateFields(uint32_t fields, uint32_t i) {
   return (fields << bits) | (fields >> ((32 - bits) & 31));
 }
 
-// Four bytes in memory order: the walk reads data and slots alike this way,
-// so byte j of each is the same lane of the word on any host.
+// Four bytes in memory order.
 inline uint32_t Word(const uint8_t* p) {
   uint32_t w;
   std::memcpy(&w, p, sizeof w);
@@ -63,7 +62,7 @@ inline uint32_t Word(const uint8_t* p) {
 }
 inline void PutWord(uint8_t* p, uint32_t w) { std::memcpy(p, &w, sizeof w); }
 
-// Folds to a constant when optimised.
+// The host's byte order; folds to a constant when optimised.
 inline bool LittleEndian() {
   const uint32_t one = 1;
   uint8_t first;
@@ -71,25 +70,13 @@ inline bool LittleEndian() {
   return first == 1;
 }
 
-// Bit 0 of the group's 8 bytes as bits 0-7, from their two words. The
-// multiply moves bit 0 of byte k of a word to bit 24 + k; none of its other
-// partial products lands on or carries into bits 24-27.
+// Bit 0 of the group's 8 bytes as bits 0-7. The multiply moves bit 0 of the
+// word's byte k (in memory order) to bit 24 + k; none of its other partial
+// products lands on or carries into bits 24-27.
 inline uint32_t GroupBits(const uint8_t* group) {
   constexpr uint32_t kBit0 = 0x01010101u;
   const uint32_t gather = LittleEndian() ? 0x01020408u : 0x08040201u;
   return ((Word(group) & kBit0) * gather) >> 24 | ((Word(group + 4) & kBit0) * gather) >> 20;
-}
-
-// Four window offsets from four slots relative to start table i: the
-// relative table in bits 3-4 of each byte advances by i, modulo 4.
-inline uint32_t WindowOffsets(const uint8_t* slots, uint32_t i) {
-  return (Word(slots) + 0x08080808u * i) & 0x1F1F1F1Fu;
-}
-
-// The window bytes at the four offsets, lane for lane.
-inline uint32_t KeyWord(const uint8_t* window, uint32_t at) {
-  return static_cast<uint32_t>(window[at & 0xFF]) | static_cast<uint32_t>(window[(at >> 8) & 0xFF]) << 8 |
-         static_cast<uint32_t>(window[(at >> 16) & 0xFF]) << 16 | static_cast<uint32_t>(window[at >> 24]) << 24;
 }
 }  // namespace
 
@@ -169,10 +156,16 @@ void Descrambler::MapGroups(uint8_t* data, size_t n) {
       std::memcpy(window + kGroup, key + at[1], kGroup);
       std::memcpy(window + 2 * kGroup, key + at[2], kGroup);
       std::memcpy(window + 3 * kGroup, key + at[3], kGroup);
-      for (size_t half = 0; half < kGroup; half += 4) {
-        const uint32_t key_word = KeyWord(window, WindowOffsets(kTables.slot[m] + half, i));
-        PutWord(group + half, Word(group + half) ^ key_word);
-      }
+      const uint8_t* slot = kTables.slot[i][m];
+      // Written out: -Os keeps the loop, and its upkeep costs as much as the work.
+      group[0] ^= window[slot[0]];
+      group[1] ^= window[slot[1]];
+      group[2] ^= window[slot[2]];
+      group[3] ^= window[slot[3]];
+      group[4] ^= window[slot[4]];
+      group[5] ^= window[slot[5]];
+      group[6] ^= window[slot[6]];
+      group[7] ^= window[slot[7]];
       const uint32_t taken = RotateFields(kTables.taken[m], i);
       at[0] += taken & 0xFFu;
       at[1] += (taken >> 8) & 0xFFu;

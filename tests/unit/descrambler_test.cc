@@ -49,7 +49,9 @@ TEST_P(DescramblerMatchesReferenceTest, PiecewiseApplySkipAndRestoredStates) {
     if (round % 5 == 4) {
       // A state saved with a chunk, possibly foreign, loaded into a fresh object.
       DescramblerState saved;
-      for (auto& p : saved.pos) p = rng() % 4 == 0 ? static_cast<uint32_t>(rng()) : rng() % (key_length / 4 + 1);
+      for (auto& p : saved.pos) {
+        p = rng() % 4 == 0 ? static_cast<uint32_t>(rng()) : rng() % (key_length / 4 + 1);
+      }
       saved.index = rng() % 4 == 0 ? static_cast<uint32_t>(rng()) : rng() % 4;
       fast = Descrambler();
       fast.SetKey(key.data(), key.size());
