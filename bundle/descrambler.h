@@ -33,15 +33,27 @@ class Descrambler {
   void Skip(const uint8_t* data, size_t n);
 
  private:
-  const uint8_t* Table(uint32_t i) const { return key_.data() + table_start_[i]; }
-  // The table-mode walk over `n` stored bytes; kMap: also writes the mapped
-  // bytes to `out` (which may be `in`).
+  // Table mode over whole groups of 8 bytes (`n` is a multiple of 8).
+  void MapGroups(uint8_t* data, size_t n);
+  void SkipGroups(const uint8_t* data, size_t n);
+  // The byte-at-a-time table-mode walk, for what is left after the groups;
+  // kMap: also writes the mapped bytes to `out` (which may be `in`).
   template <bool kMap>
   void Run(const uint8_t* in, uint8_t* out, size_t n);
+  // A restored state may be foreign: a position outside its table restarts it.
+  uint32_t Position(int t) const {
+    return state_.pos[t] < table_length_[t] ? state_.pos[t] : 0;
+  }
 
-  std::vector<uint8_t> key_;
   bool table_mode_ = false;
+  // Table mode: each table with bit 0 of its bytes cleared (the map keeps bit
+  // 0), followed by its own repetition so that the group walk can run a
+  // block ahead of the wrap. Offset mode: the key, repeated so that a word can be read
+  // from any key offset.
+  std::vector<uint8_t> key_;
   size_t table_start_[4] = {0, 0, 0, 0};
   uint32_t table_length_[4] = {0, 0, 0, 0};
+  size_t table_rewind_[4] = {0, 0, 0, 0};  // whole turns of a table, >= a block
+  size_t period_ = 0;  // offset mode: the key's length
   DescramblerState state_;
 };
