@@ -456,6 +456,9 @@ class InstallTest(unittest.TestCase):
              "CreateProcessW failed, le "),
             ("no temporary directory", dict(script="", files={}), "workspace not created under "),
             ("full disk", dict(script="", files={}), "write fail"),
+            # A large record keeps the stub busy between its reads of setup.exe.
+            ("locked setup.exe", dict(script="dep-silent,f,f.bin", files={"f": os.urandom(4 << 20)}),
+             "setup.exe cannot be opened, le 32"),
         ]
         for name, build_args, needle in cases:
             with self.subTest(name):
@@ -475,6 +478,16 @@ class InstallTest(unittest.TestCase):
                         self.assertEqual([n for n in os.listdir(tiny) if n.startswith("ITMPD_")], [])
                     finally:
                         subprocess.run(["umount", tiny])
+                elif name == "locked setup.exe":
+                    locker = subprocess.Popen([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch,
+                                               ARGS.setup_locker], stdout=subprocess.PIPE,
+                                              env=dict(os.environ, WINEDEBUG="-all"))
+                    try:
+                        self.assertEqual(locker.stdout.readline().strip(), b"ready")
+                        code, trace, report = self.run_installer(exe)
+                        self.assertEqual(locker.communicate(timeout=60)[0].split(), [b"locked", b"released"])
+                    finally:
+                        locker.kill()
                 else:
                     code, trace, report = self.run_installer(exe)
                 self.assertEqual(code, 0, trace)
@@ -614,7 +627,7 @@ def virtual_display():
 
 def main():
     return suite_main(sys.modules[__name__], ("wine-run", "root", "arch", "stub", "probe", "setup-probe",
-                                              "fault-runner", "qxpack", "keys", "work"), virtual_display)
+                                              "fault-runner", "setup-locker", "qxpack", "keys", "work"), virtual_display)
 
 
 if __name__ == "__main__":
