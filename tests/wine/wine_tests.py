@@ -627,7 +627,8 @@ def virtual_display():
 
 def main():
     return suite_main(sys.modules[__name__], ("wine-run", "root", "arch", "stub", "probe", "setup-probe",
-                                              "fault-runner", "setup-locker", "qxpack", "keys", "work"), virtual_display)
+                                              "fault-runner", "setup-locker", "qxpack", "keys", "work"),
+                      virtual_display)
 
 
 if __name__ == "__main__":
