@@ -416,6 +416,13 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual(got[-1].lower(), own.lower())
                 expected = args if args else [got[-1]]  # no tail: the stub's own path, twice
                 self.assertEqual(got[1:-1], expected)
+        # An own path longer than the stub's first buffer (1024 characters) arrives whole.
+        deep = os.path.join(self.dir, *["d" * 200] * 6, "installer.exe")
+        os.makedirs(os.path.dirname(deep))
+        shutil.copy(exe, deep)
+        code, trace, report = self.run_installer(deep)
+        self.assertEqual(code, 0, trace)
+        self.assertEqual(report["args"][-1].lower(), win_path(deep).lower(), trace)
 
     def test_a404_and_exit_codes(self):
         import hashlib
