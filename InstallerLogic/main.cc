@@ -9,6 +9,7 @@
 #include "InstallerLogic/dll_hardening.h"
 #include "InstallerLogic/install_script.h"
 #include "InstallerLogic/install_sequence.h"
+#include "InstallerLogic/module_path.h"
 #include "InstallerLogic/progress.h"
 #include "InstallerLogic/run_values.h"
 #include "InstallerLogic/scoped_handle.h"
@@ -76,10 +77,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   ProfilePhase("");
   RestrictDllSearchPath();
 
-  // XP does not terminate a path cut at the buffer's end: use the length.
-  wchar_t path[1024];
-  const DWORD length = GetModuleFileNameW(nullptr, path, 1024);
-  modulePath.assign(path, length < 1024 ? length : 1024);
+  modulePath = ReadModulePath([](wchar_t* buffer, uint32_t capacity) {
+    return static_cast<uint32_t>(GetModuleFileNameW(nullptr, buffer, capacity));
+  });
+  if (modulePath.empty())
+    DebugTrace("[INSTALLER] own path not read, le %d\n", static_cast<int>(GetLastError()));
   SetModulePath(modulePath);
   SplitArguments(commandLine);
 

@@ -2,8 +2,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
-#include <sstream>
+#include <streambuf>
 #include <utility>
 #include <variant>
 
@@ -27,9 +28,11 @@ struct JsonValue::Payload {
 };
 
 // Every report is one line on standard output. A text of a million bad
-// characters makes a million lines, so they are not flushed one by one: they
-// collect here and go out in large pieces, and the last piece is written and
-// flushed when the parse ends, so nothing waits in a buffer afterwards.
+// characters makes a million lines, so they are neither flushed nor
+// formatted one by one: each line is copied from its fixed parts into one
+// buffer, which goes out whenever it is full; the last piece is written and
+// flushed when the parse ends, so nothing waits in a buffer afterwards. The
+// buffer is only allocated for a parse that has something to say.
 class JsonValue::Reporter {
  public:
   Reporter() = default;
@@ -40,30 +43,74 @@ class JsonValue::Reporter {
     std::cout.flush();
   }
 
-  void Say(const char* text) {
-    pending_ += text;
-    EndLine();
+  template <size_t N>
+  void Say(const char (&text)[N]) {
+    static_assert(N <= kPiece, "a piece holds a whole line");
+    char* p = Room(N);
+    p = Put(p, text);
+    *p++ = '\n';
+    used_ = static_cast<size_t>(p - buffer_.get());
   }
-  void SayWithChar(const char* before, int ch, const char* after) {
-    pending_ += before;
-    pending_ += static_cast<char>(ch);
-    pending_ += after;
-    EndLine();
+  template <size_t N, size_t M>
+  void SayWithChar(const char (&before)[N], int ch, const char (&after)[M]) {
+    static_assert(N + M <= kPiece, "a piece holds a whole line");
+    char* p = Room(N + M);
+    p = Put(p, before);
+    *p++ = static_cast<char>(ch);
+    p = Put(p, after);
+    *p++ = '\n';
+    used_ = static_cast<size_t>(p - buffer_.get());
   }
 
  private:
-  static constexpr size_t kPiece = 64 * 1024;
+  static constexpr size_t kPiece = 256 * 1024;
 
-  void EndLine() {
-    pending_ += '\n';
-    if (pending_.size() >= kPiece) Write();
+  // Copies a literal without its terminator.
+  template <size_t N>
+  static char* Put(char* p, const char (&text)[N]) {
+    std::memcpy(p, text, N - 1);
+    return p + N - 1;
+  }
+  // Where a line of up to `length` characters goes.
+  char* Room(size_t length) {
+    if (!buffer_) buffer_.reset(new char[kPiece]);
+    if (kPiece - used_ < length) Write();
+    return buffer_.get() + used_;
   }
   void Write() {
-    std::cout.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
-    pending_.clear();
+    if (used_ == 0) return;
+    std::cout.write(buffer_.get(), static_cast<std::streamsize>(used_));
+    used_ = 0;
   }
 
-  std::string pending_;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+};
+
+// Characters come straight from the stream buffer: one inline call per
+// character instead of a guarded stream operation (and its sentry) each.
+class JsonValue::Input {
+ public:
+  explicit Input(std::streambuf* buffer) : buffer_(buffer) {}
+
+  int get() {
+    const int ch = buffer_->sbumpc();
+    if (ch == kEnd) ended_ = true;
+    return ch;
+  }
+  int peek() {
+    const int ch = buffer_->sgetc();
+    if (ch == kEnd) ended_ = true;
+    return ch;
+  }
+  // Only ever after a get() that returned a character.
+  void unget() { buffer_->sungetc(); }
+  bool ended() const { return ended_; }
+
+ private:
+  static constexpr int kEnd = std::char_traits<char>::eof();
+  std::streambuf* buffer_;
+  bool ended_ = false;
 };
 
 namespace {
@@ -72,7 +119,8 @@ constexpr int kEof = std::char_traits<char>::eof();
 
 bool IsSpace(int ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
 
-int NextNonSpace(std::istream& in) {
+template <typename Input>
+int NextNonSpace(Input& in) {
   int ch = in.get();
   while (IsSpace(ch)) ch = in.get();
   return ch;
@@ -81,7 +129,8 @@ int NextNonSpace(std::istream& in) {
 // Consumes up to the next ',' (true: another member/element follows) or the
 // closing character / end of input (false). Whatever lies between is junk
 // left behind a value and is dropped without a report.
-bool SkipToSeparator(std::istream& in, int closing) {
+template <typename Input>
+bool SkipToSeparator(Input& in, int closing) {
   for (;;) {
     const int ch = in.get();
     if (ch == ',') return true;
@@ -93,7 +142,8 @@ enum class Literal { kMatched, kMismatch, kEnded };
 
 // Compares the next characters with `rest`; the first differing character is
 // consumed.
-Literal MatchLiteral(std::istream& in, const char* rest) {
+template <typename Input>
+Literal MatchLiteral(Input& in, const char* rest) {
   for (; *rest != '\0'; ++rest) {
     const int ch = in.get();
     if (ch == kEof) return Literal::kEnded;
@@ -125,8 +175,8 @@ void AppendUtf8(unsigned code, std::string* out) {
 
 // Reads the rest of a string after its opening quote. `out` is set only when
 // the closing quote is reached; an unterminated string yields false.
-template <typename Reporter>
-bool ReadString(std::istream& in, std::string* out, Reporter& reporter) {
+template <typename Input, typename Reporter>
+bool ReadString(Input& in, std::string* out, Reporter& reporter) {
   std::string text;
   for (;;) {
     const int b = in.get();
@@ -186,8 +236,8 @@ bool ReadString(std::istream& in, std::string* out, Reporter& reporter) {
 // stack of the closers they expect, strings are read whole so that brackets
 // inside them do not count, and a closer that matches nothing open is
 // ignored, as the reader ignores one.
-template <typename Reporter>
-void SkipContainer(std::istream& in, char closer, Reporter& reporter) {
+template <typename Input, typename Reporter>
+void SkipContainer(Input& in, char closer, Reporter& reporter) {
   std::string expected(1, closer);
   std::string scratch;
   while (!expected.empty()) {
@@ -294,14 +344,36 @@ JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
   return *this;
 }
 
+namespace {
+
+// A read-only view of a text as a stream buffer, so that parsing a text does
+// not first copy it.
+class TextBuffer : public std::streambuf {
+ public:
+  explicit TextBuffer(const std::string& text) {
+    char* begin = const_cast<char*>(text.data());  // only ever read
+    setg(begin, begin, begin + text.size());
+  }
+};
+
+}  // namespace
+
 void JsonValue::Parse(const std::string& text) {
-  std::istringstream in(text);
-  ParseStream(in);
+  TextBuffer buffer(text);
+  Input in(&buffer);
+  Reporter reporter;
+  ParseAt(in, 0, reporter);
 }
 
 void JsonValue::ParseStream(std::istream& in) {
-  Reporter reporter;
-  ParseAt(in, 0, reporter);
+  const std::istream::sentry ready(in, true);
+  if (!ready) return;
+  Input input(in.rdbuf());
+  {
+    Reporter reporter;
+    ParseAt(input, 0, reporter);
+  }
+  if (input.ended()) in.setstate(std::ios::eofbit);
 }
 
 void JsonValue::SetString(std::string value) {
@@ -348,7 +420,7 @@ const std::string& JsonValue::AsString() const {
 
 // Kept small on purpose: it recurses once per nesting level, so the string
 // and number work lives in helpers that are not on the recursive path.
-void JsonValue::ParseAt(std::istream& in, int depth, Reporter& reporter) {
+void JsonValue::ParseAt(Input& in, int depth, Reporter& reporter) {
   // Two zero-free bytes must open every value; this turns away UTF-16 and
   // UTF-32 text before anything is read from it.
   const int first = in.get();
@@ -429,7 +501,7 @@ void JsonValue::ParseAt(std::istream& in, int depth, Reporter& reporter) {
   }
 }
 
-void JsonValue::ReadObjectMembers(std::istream& in, int depth, Reporter& reporter) {
+void JsonValue::ReadObjectMembers(Input& in, int depth, Reporter& reporter) {
   ObjectMap& members = std::get<ObjectMap>(payload_->v);
   for (;;) {
     int ch = NextNonSpace(in);
@@ -451,7 +523,7 @@ void JsonValue::ReadObjectMembers(std::istream& in, int depth, Reporter& reporte
   }
 }
 
-void JsonValue::ReadArrayElements(std::istream& in, int depth, Reporter& reporter) {
+void JsonValue::ReadArrayElements(Input& in, int depth, Reporter& reporter) {
   ArrayList& elements = std::get<ArrayList>(payload_->v);
   for (;;) {
     const int ch = NextNonSpace(in);
@@ -466,7 +538,7 @@ void JsonValue::ReadArrayElements(std::istream& in, int depth, Reporter& reporte
   }
 }
 
-void JsonValue::ReadNumber(std::istream& in, Reporter& reporter) {
+void JsonValue::ReadNumber(Input& in, Reporter& reporter) {
   std::string text;
   bool fraction = false;
   bool exponent = false;

@@ -76,12 +76,13 @@ class JsonValue {
 
  private:
   struct Payload;
+  class Input;     // the characters of one parse, taken straight from a buffer
   class Reporter;  // the messages of one parse, written out in large pieces
 
-  void ParseAt(std::istream& in, int depth, Reporter& reporter);
-  void ReadObjectMembers(std::istream& in, int depth, Reporter& reporter);
-  void ReadArrayElements(std::istream& in, int depth, Reporter& reporter);
-  void ReadNumber(std::istream& in, Reporter& reporter);
+  void ParseAt(Input& in, int depth, Reporter& reporter);
+  void ReadObjectMembers(Input& in, int depth, Reporter& reporter);
+  void ReadArrayElements(Input& in, int depth, Reporter& reporter);
+  void ReadNumber(Input& in, Reporter& reporter);
 
   JsonType type_;
   std::unique_ptr<Payload> payload_;  // empty for Null and None

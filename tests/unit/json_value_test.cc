@@ -175,6 +175,11 @@ TEST(JsonValueTest, StreamKeepsWhatFollowsTheValue) {
   std::getline(zeros, rest);
   EXPECT_EQ(v.AsInteger(), 0);
   EXPECT_EQ(rest, "07");
+
+  std::istringstream number("12");  // read to its end, as a stream reading would
+  v.ParseStream(number);
+  EXPECT_EQ(v.AsInteger(), 12);
+  EXPECT_TRUE(number.eof());
 }
 
 TEST(JsonValueTest, AccessorsNeverConvert) {

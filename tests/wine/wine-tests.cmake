@@ -18,6 +18,7 @@ add_test(NAME wine_programs
                  --root "${QX_WINE_ROOT}" --arch ${QX_WINE_ARCH}
                  --stub $<TARGET_FILE:Stub> --probe $<TARGET_FILE:trace_probe>
                  --setup-probe $<TARGET_FILE:setup_probe> --fault-runner $<TARGET_FILE:fault_runner>
+                 --setup-locker $<TARGET_FILE:setup_locker>
                  --qxpack "${QX_QXPACK}" --keys "${QX_KEYS_DIR}"
                  --work "${CMAKE_CURRENT_BINARY_DIR}/wine-work")
 set_tests_properties(wine_programs PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE} TIMEOUT 1200)
@@ -26,6 +27,10 @@ set_tests_properties(wine_programs PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_
 add_executable(setup_probe WIN32 "${CMAKE_CURRENT_LIST_DIR}/setup_probe.cc")
 target_link_libraries(setup_probe PRIVATE qxsequence shell32 advapi32 user32)
 target_link_options(setup_probe PRIVATE -municode -s)
+
+# Holds a workspace's setup.exe against the stub in the installation tests.
+add_executable(setup_locker "${CMAKE_CURRENT_LIST_DIR}/setup_locker.cc")
+target_include_directories(setup_locker PRIVATE "${CMAKE_SOURCE_DIR}")
 
 # Runs the installation sequence in-process with each platform call failing in turn.
 add_executable(fault_runner "${CMAKE_CURRENT_LIST_DIR}/fault_runner.cc")

@@ -416,6 +416,13 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual(got[-1].lower(), own.lower())
                 expected = args if args else [got[-1]]  # no tail: the stub's own path, twice
                 self.assertEqual(got[1:-1], expected)
+        # An own path longer than the stub's first buffer (1024 characters) arrives whole.
+        deep = os.path.join(self.dir, *["d" * 200] * 6, "installer.exe")
+        os.makedirs(os.path.dirname(deep))
+        shutil.copy(exe, deep)
+        code, trace, report = self.run_installer(deep)
+        self.assertEqual(code, 0, trace)
+        self.assertEqual(report["args"][-1].lower(), win_path(deep).lower(), trace)
 
     def test_a404_and_exit_codes(self):
         import hashlib
@@ -456,6 +463,9 @@ class InstallTest(unittest.TestCase):
              "CreateProcessW failed, le "),
             ("no temporary directory", dict(script="", files={}), "workspace not created under "),
             ("full disk", dict(script="", files={}), "write fail"),
+            # A large record keeps the stub busy between its reads of setup.exe.
+            ("locked setup.exe", dict(script="dep-silent,f,f.bin", files={"f": os.urandom(4 << 20)}),
+             "setup.exe cannot be opened, le 32"),
         ]
         for name, build_args, needle in cases:
             with self.subTest(name):
@@ -475,6 +485,16 @@ class InstallTest(unittest.TestCase):
                         self.assertEqual([n for n in os.listdir(tiny) if n.startswith("ITMPD_")], [])
                     finally:
                         subprocess.run(["umount", tiny])
+                elif name == "locked setup.exe":
+                    locker = subprocess.Popen([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch,
+                                               ARGS.setup_locker], stdout=subprocess.PIPE,
+                                              env=dict(os.environ, WINEDEBUG="-all"))
+                    try:
+                        self.assertEqual(locker.stdout.readline().strip(), b"ready")
+                        code, trace, report = self.run_installer(exe)
+                        self.assertEqual(locker.communicate(timeout=60)[0].split(), [b"locked", b"released"])
+                    finally:
+                        locker.kill()
                 else:
                     code, trace, report = self.run_installer(exe)
                 self.assertEqual(code, 0, trace)
@@ -614,7 +634,8 @@ def virtual_display():
 
 def main():
     return suite_main(sys.modules[__name__], ("wine-run", "root", "arch", "stub", "probe", "setup-probe",
-                                              "fault-runner", "qxpack", "keys", "work"), virtual_display)
+                                              "fault-runner", "setup-locker", "qxpack", "keys", "work"),
+                      virtual_display)
 
 
 if __name__ == "__main__":
