@@ -161,6 +161,8 @@ std::string ReadBody(File& container, const std::string& type, bool peMode, bool
   if (dataOffset && info.dataOffset >= 0) *dataOffset = static_cast<uint32_t>(info.dataOffset);
 
   std::string result;
+  // The trailer was found inside the file, so its size is bounded by it.
+  result.reserve(info.size);
   const bool ok = ReadData(
       container, info, kMemoryChunk,
       [&](const uint8_t* data, size_t n) {
@@ -168,7 +170,8 @@ std::string ReadBody(File& container, const std::string& type, bool peMode, bool
         return true;
       },
       nullptr);
-  return ok ? result : std::string();
+  if (!ok) result.clear();
+  return result;  // moved, not copied
 }
 
 std::string ReadToString(const std::wstring& path, const std::string& type, bool peMode,
