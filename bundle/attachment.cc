@@ -161,8 +161,9 @@ std::string ReadBody(File& container, const std::string& type, bool peMode, bool
   if (dataOffset && info.dataOffset >= 0) *dataOffset = static_cast<uint32_t>(info.dataOffset);
 
   std::string result;
-  // The trailer was found inside the file, so its size is bounded by it.
-  result.reserve(info.size);
+  // Data that starts inside the file is bounded by it; other data is refused
+  // before any of it is read.
+  if (info.dataOffset >= 0) result.reserve(info.size);
   const bool ok = ReadData(
       container, info, kMemoryChunk,
       [&](const uint8_t* data, size_t n) {
