@@ -1,8 +1,9 @@
-// Reads, descrambles and inflates a planned series of inner bundle chunks on
-// a second thread, a chunk or two ahead of the caller, so that all of that
-// overlaps with the caller's writing. It reads through its own handle on the
-// bundle file, so the bundle's own position and state are never touched from
-// the second thread.
+// Reads, descrambles and inflates a planned series of inner bundle chunks
+// ahead of the caller, on two threads: chunks are independent zlib streams
+// with their descrambler state in the index, so alternate chunks go to
+// alternate threads and inflating, the costliest step, uses both cores while
+// the caller writes. Each thread reads through its own handle on the bundle
+// file, so the bundle's own position and state are never touched.
 #pragma once
 
 #include <memory>
@@ -25,20 +26,27 @@ class ChunkPrefetch {
   ChunkPrefetch(const ChunkPrefetch&) = delete;
   ChunkPrefetch& operator=(const ChunkPrefetch&) = delete;
 
-  // False when the file could not be opened or no memory was had; Next then
-  // always answers null.
-  bool ok() const { return pieces_ != nullptr; }
+  // False when a handle or memory could not be had; Next then always
+  // answers null.
+  bool ok() const { return ok_; }
   // The next chunk's plain bytes, valid until the following call; null once
   // a chunk could not be read or inflated, or every chunk was taken.
   const uint8_t* Next();
 
  private:
-  bool Fill(uint64_t index, uint8_t* buffer);
+  static constexpr size_t kLanes = 2;
+  // One thread's share: chunks lane, lane + kLanes, ...
+  struct Lane {
+    BufferedFile file;
+    Descrambler descrambler;
+    ScratchBuffer stored;
+    ChunkInflater inflater;
+    std::unique_ptr<ReadAhead> pieces;  // reset first: its thread uses the members above
+  };
+  bool Fill(Lane* lane, size_t chunk, uint8_t* buffer);
 
-  BufferedFile file_;
-  Descrambler descrambler_;
   std::vector<ChunkEntry> chunks_;
-  ScratchBuffer stored_;
-  ChunkInflater inflater_;
-  std::unique_ptr<ReadAhead> pieces_;  // destroyed first: its thread uses the members above
+  std::unique_ptr<Lane> lanes_[kLanes];
+  size_t next_ = 0;
+  bool ok_ = false;
 };
