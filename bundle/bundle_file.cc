@@ -62,6 +62,7 @@ bool BundleFile::Open(const std::wstring& path, bool skip_validation) {
   for (int i = 0; i < 3; ++i) header_values_[i] = ByteReader::LoadU32(header + 13 + 4 * i);
 
   sha1_->Restart();
+  sha1_pending_.clear();
   path_ = path;  // validation hashes through a second handle on it
   if (!skip_validation && !ValidateBundleSignature()) {
     DebugTrace("%s", "Invalid SHA1 encountered!\n");
@@ -104,9 +105,27 @@ size_t BundleFile::ReadDescrambled(void* destination, size_t element_size, size_
     descrambler_.Skip(bytes, got);
   } else {
     descrambler_.Apply(bytes, got, static_cast<uint64_t>(at));
-    if (verify) sha1_->Update(bytes, got);
+    if (verify) DigestPlain(bytes, got);
   }
   return got / element_size;
+}
+
+void BundleFile::DigestPlain(const uint8_t* bytes, size_t n) {
+  constexpr size_t kPending = 4096;
+  if (sha1_pending_.size() + n > kPending) {
+    sha1_->Update(sha1_pending_.data(), sha1_pending_.size());
+    sha1_pending_.clear();
+  }
+  if (n >= kPending)
+    sha1_->Update(bytes, n);
+  else
+    sha1_pending_.insert(sha1_pending_.end(), bytes, bytes + n);
+}
+
+void BundleFile::FinishDigest(uint8_t* digest) {
+  sha1_->Update(sha1_pending_.data(), sha1_pending_.size());
+  sha1_pending_.clear();
+  sha1_->Final(digest);
 }
 
 bool BundleFile::ReadU32(uint32_t* value) {

@@ -166,6 +166,11 @@ class BundleFile {
   std::string expected_goal_ = "AVSG";
   Descrambler descrambler_;
   std::unique_ptr<CryptoPP::SHA1> sha1_;
+  // The record structure arrives a few bytes at a time; the digest takes it
+  // in pieces of this buffer, as a hash call per field costs more than the field.
+  std::vector<uint8_t> sha1_pending_;
+  void DigestPlain(const uint8_t* bytes, size_t n);
+  void FinishDigest(uint8_t* digest);
   std::unique_ptr<PssVerifierFilter> verifier_;  // only while validating
   bool verify_inline_ = true;  // false while a second thread feeds verifier_
   int64_t read_limit_ = -1;                      // -1: none

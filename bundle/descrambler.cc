@@ -14,6 +14,8 @@ constexpr size_t kGroup = 8;
 // The group walk brings its positions back into their tables once per block;
 // until then they run ahead into each table's repetition.
 constexpr size_t kBlock = 256;
+// Shorter runs go through the byte loop.
+constexpr size_t kSmallRun = 24;
 // Offset mode maps a word of this many bytes at a time.
 constexpr size_t kWord = 8;
 
@@ -126,15 +128,25 @@ void Descrambler::Apply(uint8_t* data, size_t n, uint64_t file_offset) {
     }
     return;
   }
+  // The record structure is read a few bytes at a time: below a few groups
+  // the byte loop costs less than setting up the group walk.
+  if (n < kSmallRun) {
+    Run<true>(data, data, n);  // n == 0 still brings a restored state into range
+    return;
+  }
   const size_t groups = n - n % kGroup;
-  if (groups) MapGroups(data, groups);
-  Run<true>(data + groups, data + groups, n - groups);
+  MapGroups(data, groups);
+  Run<true>(data + groups, data + groups, n - groups);  // also wraps the positions
 }
 
 void Descrambler::Skip(const uint8_t* data, size_t n) {
   if (!table_mode_) return;
+  if (n < kSmallRun) {
+    Run<false>(data, nullptr, n);
+    return;
+  }
   const size_t groups = n - n % kGroup;
-  if (groups) SkipGroups(data, groups);
+  SkipGroups(data, groups);
   Run<false>(data + groups, nullptr, n - groups);
 }
 
@@ -179,7 +191,9 @@ void Descrambler::MapGroups(uint8_t* data, size_t n) {
     }
   }
   for (int t = 0; t < 4; ++t) {
-    state_.pos[t] = static_cast<uint32_t>((at[t] - table_start_[t]) % table_length_[t]);
+    // Mostly already inside the table; a division costs more than a short run.
+    const size_t pos = at[t] - table_start_[t];
+    state_.pos[t] = static_cast<uint32_t>(pos < table_length_[t] ? pos : pos % table_length_[t]);
   }
   state_.index = i;
 }
@@ -202,7 +216,8 @@ void Descrambler::SkipGroups(const uint8_t* data, size_t n) {
   }
   for (int t = 0; t < 4; ++t) {
     const uint32_t length = table_length_[t];
-    const uint32_t advance = static_cast<uint32_t>(taken[t] % length);
+    const uint32_t advance =
+        static_cast<uint32_t>(taken[t] < length ? taken[t] : taken[t] % length);
     const uint32_t pos = Position(t);
     state_.pos[t] = pos < length - advance ? pos + advance : pos - (length - advance);
   }

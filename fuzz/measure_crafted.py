@@ -14,6 +14,8 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 MASK = 0xA7
 
@@ -72,12 +74,24 @@ def measure(argv, runs=5):
     machine."""
     results = []
     for _ in range(runs):
-        r = subprocess.run(["/usr/bin/time", "-f", "TIME %e %U %S %M"] + argv,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                           errors="replace")
-        m = re.search(r"TIME ([0-9.]+) ([0-9.]+) ([0-9.]+) ([0-9]+)", r.stderr.splitlines()[-1])
-        wall, user, system, peak = float(m.group(1)), float(m.group(2)), float(m.group(3)), int(m.group(4))
-        results.append((user + system, wall, peak, r.returncode))
+        # wait4 gives the CPU time to the microsecond (`time` rounds it to
+        # 10 ms); `time` gives the peak of the command itself (a child forked
+        # from this script would start with the script's own peak).
+        start = time.perf_counter()
+        p = subprocess.Popen(["/usr/bin/time", "-f", "PEAK %M"] + argv, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        out = {}
+        readers = [threading.Thread(target=lambda k=k, f=f: out.__setitem__(k, f.read()))
+                   for k, f in (("out", p.stdout), ("err", p.stderr))]
+        for r in readers:
+            r.start()
+        _, status, usage = os.wait4(p.pid, 0)
+        wall = time.perf_counter() - start
+        for r in readers:
+            r.join()
+        peak = int(re.search(rb"PEAK ([0-9]+)", out["err"]).group(1))
+        results.append((usage.ru_utime + usage.ru_stime, wall, peak,
+                        os.waitstatus_to_exitcode(status)))
     cpu, wall, peak, code = sorted(results)[len(results) // 2]
     return wall, cpu, peak, code
 
@@ -85,10 +99,10 @@ def measure(argv, runs=5):
 def compare(label, crafted_cmd, valid_cmd, size):
     c = measure(crafted_cmd)
     v = measure(valid_cmd)
-    print("%-42s %5.1f MB | crafted %5.2f s wall %5.2f s CPU %6.1f MB (exit %d)"
-          " | valid %5.2f s wall %5.2f s CPU %6.1f MB (exit %d) | CPU ratio %.1f, memory ratio %.2f"
+    print("%-42s %5.1f MB | crafted %5.3f s wall %5.3f s CPU %6.1f MB (exit %d)"
+          " | valid %5.3f s wall %5.3f s CPU %6.1f MB (exit %d) | CPU ratio %.1f, memory ratio %.2f"
           % (label, size / 1e6, c[0], c[1], c[2] / 1024, c[3], v[0], v[1], v[2] / 1024, v[3],
-             c[1] / max(v[1], 0.01), c[2] / v[2]))
+             c[1] / max(v[1], 1e-6), c[2] / v[2]))
     sys.stdout.flush()
 
 

@@ -175,7 +175,7 @@ bool BundleFile::ValidateBundleSignature() {
   if (had_verifier) return valid;
 
   uint8_t computed[kDigestSize];
-  sha1_->Final(computed);
+  FinishDigest(computed);
   if (std::memcmp(computed, stored_digest, kDigestSize) == 0) return valid;
   DebugTrace("Digest compare fail\n");
   for (unsigned i = 0; i < kDigestSize; ++i)
