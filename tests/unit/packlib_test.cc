@@ -206,14 +206,15 @@ TEST(BundleSectionPaddingTest, PageAlignedDataWithoutGaps) {
     size_t overlay;         // bytes after the last section
     uint32_t pointer;       // expected PointerToRawData of the bundle
     uint32_t rsrcRawSize;   // expected SizeOfRawData of .rsrc afterwards
+    uint32_t rsrcVirtual;   // expected VirtualSize of .rsrc afterwards
     uint32_t va;            // expected VirtualAddress of the bundle
   };
   const Case cases[] = {
-      {"padding joins .rsrc", 0x10, 0x200, 0, 0x1000, 0xA00, 0x3000},
-      {"file already ends on a page", 0xA00, 0x200, 0, 0x1000, 0xA00, 0x3000},
-      {"padded raw size passes the virtual page", 0xE10, 0x200, 0, 0x2000, 0x1A00, 0x4000},
-      {"overlay: the padding stays a gap", 0x10, 0x200, 13, 0x1000, 0x200, 0x3000},
-      {"file alignment above the page size", 0x10, 0x2000, 13, 0x8000, 0x2000, 0x5000},
+      {"padding joins .rsrc", 0x10, 0x200, 0, 0x1000, 0xA00, 0xA00, 0x3000},
+      {"file already ends on a page", 0xA00, 0x200, 0, 0x1000, 0xA00, 0xA00, 0x3000},
+      {"padded raw size passes the virtual page", 0xE10, 0x200, 0, 0x2000, 0x1A00, 0x1A00, 0x4000},
+      {"overlay: the padding stays a gap", 0x10, 0x200, 13, 0x1000, 0x200, 0x10, 0x3000},
+      {"file alignment above the page size", 0x10, 0x2000, 13, 0x8000, 0x2000, 0x10, 0x5000},
   };
   for (const Case& c : cases) {
     PeRecipe recipe = StubRecipe(false);
@@ -230,7 +231,7 @@ TEST(BundleSectionPaddingTest, PageAlignedDataWithoutGaps) {
     EXPECT_EQ(Get32(pe.bytes, bundle + 20), c.pointer) << c.what;
     EXPECT_EQ(Get32(pe.bytes, bundle + 12), c.va) << c.what;
     EXPECT_EQ(Get32(pe.bytes, rsrc + 16), c.rsrcRawSize) << c.what;
-    EXPECT_EQ(Get32(pe.bytes, rsrc + 8), c.rsrcSize) << c.what;  // VirtualSize kept
+    EXPECT_EQ(Get32(pe.bytes, rsrc + 8), c.rsrcVirtual) << c.what;
     EXPECT_EQ(Bytes(pe.bytes.begin() + oldEnd, pe.bytes.begin() + c.pointer),
               Bytes(c.pointer - oldEnd, 0)) << c.what;
   }

@@ -178,8 +178,11 @@ bool AddBundleSection(std::vector<uint8_t>* image, const std::vector<uint8_t>& c
   const uint64_t pointerToRawData =
       AlignUp(rawEnd, std::max(f.fileAlignment, kBundleDataAlignment));
   if (padLastRaw) {
-    f.sections[lastRaw].sizeOfRawData +=
-        static_cast<uint32_t>(pointerToRawData - rawEnd);
+    // Its VirtualSize grows along when the padded raw data passes it, so that
+    // every loader maps all of the raw data (the rest of the pages are zero).
+    PeSectionFacts& s = f.sections[lastRaw];
+    s.sizeOfRawData += static_cast<uint32_t>(pointerToRawData - rawEnd);
+    if (s.virtualSize != 0) s.virtualSize = std::max(s.virtualSize, s.sizeOfRawData);
   }
   uint64_t virtualEnd = 0;
   for (const PeSectionFacts& s : f.sections) virtualEnd = std::max(virtualEnd, VirtualEnd(s));
@@ -195,8 +198,9 @@ bool AddBundleSection(std::vector<uint8_t>* image, const std::vector<uint8_t>& c
   out.insert(out.end(), chain.begin(), chain.end());
 
   if (padLastRaw) {
-    Put32(out, f.sectionTableOffset + lastRaw * kSectionHeaderSize + pe::kRawSizeField,
-          f.sections[lastRaw].sizeOfRawData);
+    const uint64_t padded = f.sectionTableOffset + lastRaw * kSectionHeaderSize;
+    Put32(out, padded + 8, f.sections[lastRaw].virtualSize);
+    Put32(out, padded + pe::kRawSizeField, f.sections[lastRaw].sizeOfRawData);
   }
   uint8_t* h = out.data() + newHeader;
   std::memcpy(h, kBundleSectionName, sizeof(kBundleSectionName));  // NUL-padded to 8

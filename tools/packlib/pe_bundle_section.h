@@ -39,8 +39,10 @@ bool ReadPeFacts(const std::vector<uint8_t>& image, PeFacts* facts, std::string*
 // Appends `chain` to `image` as a new last section ".QXBNDL": raw data at the
 // end of the file rounded up to the page size (4096) or FileAlignment if
 // larger, so that loaders can map it from the file instead of reading it in;
-// the zero padding before it joins the raw data of the section that ends the
-// file (an image with data after its sections keeps the padding as a gap).
+// the zero padding before it joins the raw data (and, where it passes it, the
+// VirtualSize) of the section that ends the file, so that the file has no gap
+// between sections (an image with data after its sections keeps the padding
+// as a gap).
 // SizeOfRawData and VirtualSize are the exact chain length, VirtualAddress
 // follows every section's virtual and raw size rounded up to
 // SectionAlignment, SizeOfImage = VirtualAddress + VirtualSize (unrounded),
