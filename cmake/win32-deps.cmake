@@ -8,8 +8,18 @@ endif()
 # Product build (i686-w64-mingw32, win32 threads): Crypto++ built from Debian's
 # source by scripts/build-cryptopp-mingw.sh, zlib from libz-mingw-w64-dev,
 # GoogleTest compiled from /usr/src/googletest.
-set(QX_CRYPTOPP_DIR "${CMAKE_SOURCE_DIR}/.cache/cryptopp-mingw-${QX_MINGW_ARCH}" CACHE PATH
-    "Crypto++ built for mingw (include/cryptopp, lib/libcryptopp.a)")
+# The script names its folder after the version of its compiler flags; a
+# plain variable, so that a build folder configured before a flags change
+# follows it too.
+set(QX_CRYPTOPP_SCRIPT "${CMAKE_SOURCE_DIR}/scripts/build-cryptopp-mingw.sh")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${QX_CRYPTOPP_SCRIPT}")
+file(STRINGS "${QX_CRYPTOPP_SCRIPT}" QX_CRYPTOPP_FLAGS_LINE REGEX "^FLAGS_VERSION=[0-9]+$")
+string(REGEX REPLACE "^FLAGS_VERSION=" "" QX_CRYPTOPP_FLAGS_VERSION "${QX_CRYPTOPP_FLAGS_LINE}")
+if(NOT QX_CRYPTOPP_FLAGS_VERSION)
+  message(FATAL_ERROR "${QX_CRYPTOPP_SCRIPT} names no FLAGS_VERSION")
+endif()
+set(QX_CRYPTOPP_DIR
+    "${CMAKE_SOURCE_DIR}/.cache/cryptopp-mingw-${QX_MINGW_ARCH}-v${QX_CRYPTOPP_FLAGS_VERSION}")
 if(NOT EXISTS "${QX_CRYPTOPP_DIR}/lib/libcryptopp.a")
   message(FATAL_ERROR "Crypto++ for mingw missing in ${QX_CRYPTOPP_DIR}; "
                       "run scripts/build-cryptopp-mingw.sh")
@@ -28,6 +38,12 @@ add_library(qx::zlib ALIAS qx_zlib)
 # Everything static: no mingw DLL at run time.
 add_compile_options(-D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DUNICODE -D_UNICODE)
 add_link_options(-static -static-libgcc -static-libstdc++)
+# Every function and datum in a section of its own, so that the linker drops
+# what nothing references. It keeps every function that has unwind data (the
+# mingw linker scripts keep .pdata and .eh_frame whole), so this removes mostly
+# data; what keeps code out is not pulling library objects in at all.
+add_compile_options(-ffunction-sections -fdata-sections)
+add_link_options(-Wl,--gc-sections)
 
 set(QX_GTEST_SRC "/usr/src/googletest/googletest")
 # The win32-threads compiler has no std::mutex, so GoogleTest is built

@@ -163,7 +163,7 @@ TEST_P(BundleSectionTest, HeaderFieldsDescribeTheUnroundedBundle) {
 
   const uint32_t nt = pe.ntOffset, opt = pe.optionalHeaderOffset;
   const uint32_t header = pe.SectionHeader(2);
-  const uint32_t pointer = (oldEnd + 0x1FF) & ~0x1FFu;
+  const uint32_t pointer = (oldEnd + 0xFFF) & ~0xFFFu;  // page-aligned, after the overlay
   // .rsrc sits at 0x2000 with 0x10 bytes: the next free page is 0x3000.
   const uint32_t va = 0x3000;
   EXPECT_EQ(Get16(pe.bytes, nt + 6), 3);
@@ -194,6 +194,48 @@ TEST_P(BundleSectionTest, HeaderFieldsDescribeTheUnroundedBundle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, BundleSectionTest, ::testing::Bool());
+
+// The bundle's raw data starts on a page boundary (so Wine maps it instead of
+// reading it in); the padding before it belongs to the section that ended the
+// file, and the bundle's virtual range starts after that section's raw size.
+TEST(BundleSectionPaddingTest, PageAlignedDataWithoutGaps) {
+  struct Case {
+    const char* what;
+    size_t rsrcSize;        // .rsrc follows .text (raw 0x400 bytes) in the file
+    uint32_t fileAlignment;
+    size_t overlay;         // bytes after the last section
+    uint32_t pointer;       // expected PointerToRawData of the bundle
+    uint32_t rsrcRawSize;   // expected SizeOfRawData of .rsrc afterwards
+    uint32_t rsrcVirtual;   // expected VirtualSize of .rsrc afterwards
+    uint32_t va;            // expected VirtualAddress of the bundle
+  };
+  const Case cases[] = {
+      {"padding joins .rsrc", 0x10, 0x200, 0, 0x1000, 0xA00, 0xA00, 0x3000},
+      {"file already ends on a page", 0xA00, 0x200, 0, 0x1000, 0xA00, 0xA00, 0x3000},
+      {"padded raw size passes the virtual page", 0xE10, 0x200, 0, 0x2000, 0x1A00, 0x1A00, 0x4000},
+      {"overlay: the padding stays a gap", 0x10, 0x200, 13, 0x1000, 0x200, 0x10, 0x3000},
+      {"file alignment above the page size", 0x10, 0x2000, 13, 0x8000, 0x2000, 0x10, 0x5000},
+  };
+  for (const Case& c : cases) {
+    PeRecipe recipe = StubRecipe(false);
+    recipe.fileAlignment = c.fileAlignment;
+    recipe.sections[1].data = PatternBytes(c.rsrcSize, 3);
+    recipe.overlay = PatternBytes(c.overlay, 5);
+    PeImage pe = BuildPe(recipe);
+    const uint32_t oldEnd = static_cast<uint32_t>(pe.bytes.size());
+    const Bytes chain = MakeChain({{"TYPE", Bytes{'x'}}});
+    std::string error;
+    ASSERT_TRUE(AddBundleSection(&pe.bytes, chain, &error)) << c.what << ": " << error;
+
+    const uint32_t bundle = pe.SectionHeader(2), rsrc = pe.SectionHeader(1);
+    EXPECT_EQ(Get32(pe.bytes, bundle + 20), c.pointer) << c.what;
+    EXPECT_EQ(Get32(pe.bytes, bundle + 12), c.va) << c.what;
+    EXPECT_EQ(Get32(pe.bytes, rsrc + 16), c.rsrcRawSize) << c.what;
+    EXPECT_EQ(Get32(pe.bytes, rsrc + 8), c.rsrcVirtual) << c.what;
+    EXPECT_EQ(Bytes(pe.bytes.begin() + oldEnd, pe.bytes.begin() + c.pointer),
+              Bytes(c.pointer - oldEnd, 0)) << c.what;
+  }
+}
 
 TEST(BundleSectionSlackTest, NeedsFortyFreeBytesBeforeTheFirstSectionData) {
   // Two section headers end at lfanew + 248 + 80; the first raw data is at 0x200.

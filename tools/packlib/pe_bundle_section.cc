@@ -19,6 +19,11 @@ constexpr uint32_t kCertificateEntry = 4;
 constexpr uint32_t kBundleCharacteristics = 0x40000040;
 // GetLastSectionEnd clears bit 31 of the end offset, so a bundle must end below it.
 constexpr uint64_t kMaxFileSize = 0x7FFFFFFF;
+// Wine maps a section straight from the file only when the section's file
+// offset is a multiple of the page size; otherwise it reads the whole section
+// into memory when the image loads, which for the bundle is the whole
+// product. Windows maps image sections lazily either way.
+constexpr uint32_t kBundleDataAlignment = 0x1000;
 
 void Put16(std::vector<uint8_t>& b, uint64_t off, uint16_t v) {
   b[off] = static_cast<uint8_t>(v);
@@ -38,10 +43,11 @@ bool Refuse(std::string* error, const std::string& why) {
   return false;
 }
 
-// The loader sizes a section by VirtualSize, or by its raw size when that is 0.
+// The loader sizes a section by VirtualSize, or by its raw size when that is 0;
+// some loaders take the raw size when it is the larger one, so the new section
+// starts after both.
 uint64_t VirtualEnd(const PeSectionFacts& s) {
-  return static_cast<uint64_t>(s.virtualAddress) +
-         (s.virtualSize ? s.virtualSize : s.sizeOfRawData);
+  return static_cast<uint64_t>(s.virtualAddress) + std::max(s.virtualSize, s.sizeOfRawData);
 }
 
 // Lowest raw-data offset of any section with raw data: the header slack ends there.
@@ -153,13 +159,33 @@ bool AddBundleSection(std::vector<uint8_t>* image, const std::vector<uint8_t>& c
     }
   }
 
-  uint64_t rawEnd = image->size();
-  uint64_t virtualEnd = 0;
-  for (const PeSectionFacts& s : f.sections) {
-    rawEnd = std::max<uint64_t>(rawEnd, static_cast<uint64_t>(s.pointerToRawData) + s.sizeOfRawData);
-    virtualEnd = std::max(virtualEnd, VirtualEnd(s));
+  // The section whose raw data ends last: when the file ends with it, the
+  // padding up to the bundle joins its raw data, so that no byte of the file
+  // lies outside the headers and sections (Authenticode hashers differ on
+  // whether they hash such gaps). Data after the sections stays a gap.
+  uint64_t rawEnd = 0;
+  size_t lastRaw = f.sections.size();
+  for (size_t i = 0; i < f.sections.size(); ++i) {
+    const PeSectionFacts& s = f.sections[i];
+    const uint64_t end = static_cast<uint64_t>(s.pointerToRawData) + s.sizeOfRawData;
+    if (s.sizeOfRawData != 0 && end >= rawEnd) {
+      rawEnd = end;
+      lastRaw = i;
+    }
   }
-  const uint64_t pointerToRawData = AlignUp(rawEnd, f.fileAlignment);
+  const bool padLastRaw = lastRaw < f.sections.size() && rawEnd == image->size();
+  rawEnd = std::max<uint64_t>(rawEnd, image->size());
+  const uint64_t pointerToRawData =
+      AlignUp(rawEnd, std::max(f.fileAlignment, kBundleDataAlignment));
+  if (padLastRaw) {
+    // Its VirtualSize grows along when the padded raw data passes it, so that
+    // every loader maps all of the raw data (the rest of the pages are zero).
+    PeSectionFacts& s = f.sections[lastRaw];
+    s.sizeOfRawData += static_cast<uint32_t>(pointerToRawData - rawEnd);
+    if (s.virtualSize != 0) s.virtualSize = std::max(s.virtualSize, s.sizeOfRawData);
+  }
+  uint64_t virtualEnd = 0;
+  for (const PeSectionFacts& s : f.sections) virtualEnd = std::max(virtualEnd, VirtualEnd(s));
   const uint64_t virtualAddress = AlignUp(virtualEnd, f.sectionAlignment);
   const uint64_t fileSize = pointerToRawData + chain.size();
   const uint64_t sizeOfImage = virtualAddress + chain.size();
@@ -171,6 +197,11 @@ bool AddBundleSection(std::vector<uint8_t>* image, const std::vector<uint8_t>& c
   out.resize(static_cast<size_t>(pointerToRawData), 0);
   out.insert(out.end(), chain.begin(), chain.end());
 
+  if (padLastRaw) {
+    const uint64_t padded = f.sectionTableOffset + lastRaw * kSectionHeaderSize;
+    Put32(out, padded + 8, f.sections[lastRaw].virtualSize);
+    Put32(out, padded + pe::kRawSizeField, f.sections[lastRaw].sizeOfRawData);
+  }
   uint8_t* h = out.data() + newHeader;
   std::memcpy(h, kBundleSectionName, sizeof(kBundleSectionName));  // NUL-padded to 8
   Put32(out, newHeader + 8, static_cast<uint32_t>(chain.size()));   // VirtualSize

@@ -37,10 +37,16 @@ struct PeFacts {
 bool ReadPeFacts(const std::vector<uint8_t>& image, PeFacts* facts, std::string* error);
 
 // Appends `chain` to `image` as a new last section ".QXBNDL": raw data at the
-// end of the file rounded up to FileAlignment (zero padding), SizeOfRawData
-// and VirtualSize the exact chain length, VirtualAddress after the highest
-// section rounded up to SectionAlignment, SizeOfImage = VirtualAddress +
-// VirtualSize (unrounded), one more section, CheckSum cleared.
+// end of the file rounded up to the page size (4096) or FileAlignment if
+// larger, so that loaders can map it from the file instead of reading it in;
+// the zero padding before it joins the raw data (and, where it passes it, the
+// VirtualSize) of the section that ends the file, so that the file has no gap
+// between sections (an image with data after its sections keeps the padding
+// as a gap).
+// SizeOfRawData and VirtualSize are the exact chain length, VirtualAddress
+// follows every section's virtual and raw size rounded up to
+// SectionAlignment, SizeOfImage = VirtualAddress + VirtualSize (unrounded),
+// one more section, CheckSum cleared.
 // Refuses an image with a certificate table, one that already ends in a
 // bundle section, an empty chain, a result of 2 GiB or more, and an image
 // whose header slack lacks 40 free (zero) bytes for the new section header
