@@ -7,7 +7,7 @@ ReadAhead::ReadAhead(uint64_t count, size_t capacity, Fill fill, bool threaded)
   for (size_t i = 1; i < kDepth; ++i) slots_[i].buffer.resize(capacity);
   for (Slot& slot : slots_) {
     if (!slot.filled.ok() || !slot.free.ok()) return;
-    slot.free.Set();
+    slot.free.Post();
   }
   threaded_ = thread_.Start(&ReadAhead::Produce, this);
 }
@@ -16,7 +16,7 @@ ReadAhead::~ReadAhead() {
   if (!threaded_) return;
   stop_ = true;
   // Whichever slot the fill thread waits for, it wakes, sees stop_ and ends.
-  for (Slot& slot : slots_) slot.free.Set();
+  for (Slot& slot : slots_) slot.free.Post();
   thread_.Join();
 }
 
@@ -24,11 +24,11 @@ void ReadAhead::Produce(void* context) {
   ReadAhead* self = static_cast<ReadAhead*>(context);
   for (uint64_t i = 0; i < self->count_; ++i) {
     Slot& slot = self->slots_[i % kDepth];
-    slot.free.Wait(kWaitForever);
+    slot.free.Take();
     if (self->stop_) return;
     slot.filled_ok = self->fill_(i, slot.buffer.data());
     const bool ok = slot.filled_ok;
-    slot.filled.Set();  // the slot belongs to the caller from here on
+    slot.filled.Post();  // the slot belongs to the caller from here on
     if (!ok) return;
   }
 }
@@ -40,9 +40,9 @@ const uint8_t* ReadAhead::Next() {
     failed_ = !fill_(index, slots_[0].buffer.data());
     return failed_ ? nullptr : slots_[0].buffer.data();
   }
-  if (held_) held_->free.Set();
+  if (held_) held_->free.Post();
   held_ = &slots_[index % kDepth];
-  held_->filled.Wait(kWaitForever);
+  held_->filled.Take();
   failed_ = !held_->filled_ok;
   return failed_ ? nullptr : held_->buffer.data();
 }

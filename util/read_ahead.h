@@ -35,8 +35,8 @@ class ReadAhead {
   struct Slot {
     std::vector<uint8_t> buffer;
     bool filled_ok = false;
-    AutoResetEvent filled;
-    AutoResetEvent free;
+    Handoff filled;
+    Handoff free;
   };
   static void Produce(void* self);
 

@@ -5,6 +5,7 @@
 // pthreads for host builds. None of them can be copied or moved.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -72,4 +73,35 @@ class Thread {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+};
+
+// A one-way signal between one poster and one taker, for hand-offs that are
+// usually ready before they are awaited: Post and Take touch only an atomic
+// flag unless the taker must really sleep, because every call on an event
+// goes through the platform (under Wine, a round trip to its server).
+class Handoff {
+ public:
+  bool ok() const { return event_.ok(); }
+  void Post() {
+    posted_.store(true, std::memory_order_release);
+    if (sleeping_.exchange(false, std::memory_order_acq_rel)) event_.Set();
+  }
+  // Returns once a Post has come, and consumes it.
+  void Take() {
+    if (!posted_.load(std::memory_order_acquire)) {
+      sleeping_.store(true, std::memory_order_seq_cst);
+      if (!posted_.load(std::memory_order_seq_cst) ||
+          !sleeping_.exchange(false, std::memory_order_acq_rel)) {
+        // Either nothing was posted, or the poster saw us asleep and sets
+        // the event: wait for it (keeps the event's count balanced).
+        event_.Wait(kWaitForever);
+      }
+    }
+    posted_.store(false, std::memory_order_relaxed);
+  }
+
+ private:
+  std::atomic<bool> posted_{false};
+  std::atomic<bool> sleeping_{false};
+  AutoResetEvent event_;
 };

@@ -34,3 +34,35 @@ TEST(Thread, BodiesRunUnderTheMutexAndJoin) {
 }
 
 }  // namespace
+
+// Ping-pong through two hand-offs: a lost wake-up hangs, a doubled one lets a
+// side run ahead and breaks the strict alternation.
+TEST(Handoff, PingPongNeverLosesOrDoublesAPost) {
+  struct Pair {
+    Handoff ping, pong;
+    int turn = 0;
+    bool alternated = true;
+  } pair;
+  constexpr int kRounds = 20000;
+  Thread other;
+  ASSERT_TRUE(other.Start(
+      [](void* p) {
+        Pair& s = *static_cast<Pair*>(p);
+        for (int i = 0; i < kRounds; ++i) {
+          s.ping.Take();
+          if (s.turn != 2 * i + 1) s.alternated = false;
+          ++s.turn;
+          s.pong.Post();
+        }
+      },
+      &pair));
+  for (int i = 0; i < kRounds; ++i) {
+    if (pair.turn != 2 * i) pair.alternated = false;
+    ++pair.turn;
+    pair.ping.Post();
+    pair.pong.Take();
+  }
+  other.Join();
+  EXPECT_TRUE(pair.alternated);
+  EXPECT_EQ(2 * kRounds, pair.turn);
+}
