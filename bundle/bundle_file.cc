@@ -252,17 +252,25 @@ bool BundleFile::ChunkWithinLimits(uint32_t stored, uint32_t plain) const {
   return plain <= m && stored <= bound;
 }
 
+BundleFile::ChunkLoad BundleFile::InflateAtPosition(uint32_t stored_length, uint32_t plain_length,
+                                                    const uint8_t** plain) {
+  *plain = nullptr;
+  uint8_t* stored = stored_.Reserve(stored_length);
+  if (!stored || ReadDescrambled(stored, 1, stored_length, false, false) != stored_length)
+    return ChunkLoad::kReadFailed;
+  *plain = inflater_.Inflate(stored, stored_length, plain_length);
+  return *plain ? ChunkLoad::kOk : ChunkLoad::kInflateFailed;
+}
+
 BundleFile::ChunkLoad BundleFile::LoadChunk(const ChunkEntry& chunk, std::vector<uint8_t>* plain) {
   // Lengths found by a scan of an unvalidated bundle were never checked.
   if (!ChunkWithinLimits(chunk.stored_length, 0)) return ChunkLoad::kReadFailed;
   if (!ChunkWithinLimits(0, chunk.plain_length)) return ChunkLoad::kInflateFailed;
-  uint8_t* stored = stored_.Reserve(chunk.stored_length);
-  if (!stored || !file_.Seek(static_cast<int64_t>(chunk.offset))) return ChunkLoad::kReadFailed;
+  if (!file_.Seek(static_cast<int64_t>(chunk.offset))) return ChunkLoad::kReadFailed;
   descrambler_.set_state(chunk.state);
-  if (ReadDescrambled(stored, 1, chunk.stored_length, false, false) != chunk.stored_length)
-    return ChunkLoad::kReadFailed;
-  const uint8_t* out = inflater_.Inflate(stored, chunk.stored_length, chunk.plain_length);
-  if (!out) return ChunkLoad::kInflateFailed;
+  const uint8_t* out = nullptr;
+  const ChunkLoad loaded = InflateAtPosition(chunk.stored_length, chunk.plain_length, &out);
+  if (loaded != ChunkLoad::kOk) return loaded;
   try {
     plain->assign(out, out + chunk.plain_length);
   } catch (const std::bad_alloc&) {
@@ -454,13 +462,10 @@ bool BundleFile::ExtractRecord(const std::wstring& destination, const std::strin
       continue;
     }
     const uint8_t* plain = nullptr;
-    if (planned) {
+    if (planned)
       plain = planned->Next();
-    } else {
-      uint8_t* stored = stored_.Reserve(stored_length);
-      if (stored && ReadDescrambled(stored, 1, stored_length, false, false) == stored_length)
-        plain = inflater_.Inflate(stored, stored_length, plain_length);
-    }
+    else
+      InflateAtPosition(stored_length, plain_length, &plain);
     ok = plain && out.Write(plain, plain_length);
   }
   out.Close();

@@ -151,6 +151,9 @@ class BundleFile {
   bool ReadChunkList(RecordIndexEntry* entry, bool validating, bool skip_data);
   bool ChunkWithinLimits(uint32_t stored, uint32_t plain) const;
   ChunkLoad LoadChunk(const ChunkEntry& chunk, std::vector<uint8_t>* plain);
+  // Reads a chunk's stored bytes at the current position and inflates them;
+  // `*plain` (null on failure) stays valid until the next chunk is inflated.
+  ChunkLoad InflateAtPosition(uint32_t stored_length, uint32_t plain_length, const uint8_t** plain);
   bool IsOurHandle(const RecordHandle* handle) const;
   // Where the next planned record's chunks come from, when `entry` is it.
   ChunkPrefetch* TakePlanned(const RecordIndexEntry* entry);
