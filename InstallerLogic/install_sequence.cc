@@ -14,6 +14,7 @@
 #include "InstallerLogic/workspace.h"
 #include "bundle/attachment.h"
 #include "bundle/bundle_file.h"
+#include "bundle/nested_extraction.h"
 #include "diagnostics/trace.h"
 #include "integrity/file_signature.h"
 #include "util/fault_injection.h"
@@ -127,9 +128,14 @@ DWORD StartSetup(const std::wstring& workspace, File* setupHold) {
 // bundle is closed when this returns, before the workspace goes.
 DWORD RunInWorkspace(const std::wstring& workspace) {
   const std::wstring setupPath = workspace + L"setup.exe";
-  if (!ExtractAttachment(50, 0, {true, modulePath, "LOAD", setupPath})) return kFailed;
+  // The inner bundle travels inside setup.exe: it is hashed and written while
+  // setup.exe is, and its own extraction then only confirms the result.
+  NestedExtraction innerBundle("IBND", workspace + L"ibnd");
+  if (!ExtractAttachment(50, 0, {true, modulePath, "LOAD", setupPath, &innerBundle}))
+    return kFailed;
   ProfilePhase("extract-LOAD");
-  if (!ExtractAttachment(25, 50, {false, setupPath, "IBND", workspace + L"ibnd"})) return kFailed;
+  if (!ExtractAttachment(25, 50, {false, setupPath, "IBND", workspace + L"ibnd", &innerBundle}))
+    return kFailed;
   ProfilePhase("extract-IBND");
   if (FindAttachment("A404")) ExtractAppendedAttachment("A404", workspace + L"qxav_404.dat");
   ProfilePhase("A404");

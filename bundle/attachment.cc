@@ -1,5 +1,6 @@
 #include "bundle/attachment.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "bundle/attachment_chain.h"
+#include "bundle/nested_extraction.h"
 #include "bundle/pe_layout.h"
 #include "bundle/progress_sink.h"
 #include "diagnostics/trace.h"
@@ -93,10 +95,35 @@ struct ExtractOptions {
   bool reportProgress = false;
   double scale = 0;
   int32_t base = 0;
+  NestedExtraction* nested = nullptr;
+  bool takeNested = false;  // the destination is nested's; it is not open yet
 };
 
-bool ExtractBody(File& container, File& destination, const std::string& type,
-                 const ExtractOptions& options) {
+bool OpenDestination(File* destination, const std::wstring& path) {
+  if (destination->Open(path, FileAccess::kCreate)) return true;
+  DebugTrace("Could not open destination: %s\n", WideToMultiByte(path).c_str());
+  return false;
+}
+
+// The outcome of the nested head start for `info`, reported as reading it
+// would: the same progress before each piece, then the digest's verdict.
+bool TakeNested(NestedExtraction* nested, const AttachmentInfo& info,
+                const std::function<void(uint64_t)>& progress) {
+  for (uint64_t remaining = info.size; remaining > 0;
+       remaining -= std::min<uint64_t>(remaining, kFileChunk)) {
+    if (progress) progress(remaining);
+  }
+  if (!nested->DigestMatches(info)) {
+    DebugTrace("hash fail\n");
+    return false;
+  }
+  nested->Take();
+  DebugTrace("Extracted\n");
+  return true;
+}
+
+bool ExtractBody(File& container, File& destination, const std::wstring& destinationPath,
+                 const std::string& type, const ExtractOptions& options) {
   if (!IsValidType(type)) {
     DebugTrace("Invalid type to extract: %s\n", type.c_str());
     return false;
@@ -112,23 +139,42 @@ bool ExtractBody(File& container, File& destination, const std::string& type,
       ReportProgress(options.base, ProgressPart(info.size, remaining, options.scale));
     };
   }
-  return ReadData(container, info, kFileChunk,
-                  [&](const uint8_t* data, size_t n) { return destination.Write(data, n); },
-                  progress);
+  NestedExtraction* const nested = options.nested;
+  if (options.takeNested) {
+    if (nested->Holds(info)) return TakeNested(nested, info, progress);
+    if (!OpenDestination(&destination, destinationPath)) return false;
+  } else if (nested) {
+    nested->Prepare(container, info);  // false: the later extraction reads as usual
+  }
+  const bool feed = nested && !options.takeNested && nested->started();
+  const bool ok = ReadData(
+      container, info, kFileChunk,
+      [&](const uint8_t* data, size_t n) {
+        if (feed) nested->Feed(data, n);
+        return destination.Write(data, n);
+      },
+      progress);
+  if (ok && feed) nested->OuterVerified();
+  return ok;
 }
 
 bool ExtractToFile(const std::wstring& containerPath, const std::string& type,
                    const std::wstring& destinationPath, const ExtractOptions& options) {
   File container;
   if (!OpenContainer(&container, containerPath)) return false;
-  File destination;
-  if (!destination.Open(destinationPath, FileAccess::kCreate)) {
-    DebugTrace("Could not open destination: %s\n", WideToMultiByte(destinationPath).c_str());
-    return false;
+  ExtractOptions effective = options;
+  if (options.nested && options.nested->destination() == destinationPath) {
+    // The head start wrote the destination already; it is opened only if the
+    // head start turns out not to hold what the walk finds.
+    options.nested->Settle();
+    effective.takeNested = options.nested->started();
+    if (!effective.takeNested) effective.nested = nullptr;
   }
+  File destination;
+  if (!effective.takeNested && !OpenDestination(&destination, destinationPath)) return false;
   bool ok = false;
   try {
-    ok = ExtractBody(container, destination, type, options);
+    ok = ExtractBody(container, destination, destinationPath, type, effective);
   } catch (const std::bad_alloc&) {
     ok = false;
   }
@@ -198,6 +244,7 @@ bool ExtractAttachment(double scale, int32_t base, const AttachmentRequest& requ
   options.reportProgress = true;
   options.scale = scale;
   options.base = base;
+  options.nested = request.nested;
   return ExtractToFile(request.container, request.type, request.destination, options);
 }
 

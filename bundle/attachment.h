@@ -7,11 +7,17 @@
 #include <cstdint>
 #include <string>
 
+class NestedExtraction;
+
 struct AttachmentRequest {
   bool peMode = false;       // true: chain ends at the last section's raw data end
   std::wstring container;    // file holding the chain
   std::string type;          // four characters
   std::wstring destination;  // created (truncated) and written
+  // Optional. When its destination is this request's, the extraction takes
+  // the head start it holds for the trailer found (else reads as usual);
+  // otherwise it is fed this attachment's data on the way.
+  NestedExtraction* nested = nullptr;
 };
 
 // The stub's own executable path, set once at start-up (and by tests).

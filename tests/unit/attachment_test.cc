@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "bundle/attachment_chain.h"
+#include "bundle/nested_extraction.h"
 #include "pe_builder.h"
 #include "test_support.h"
 #include "test_support_platform.h"
@@ -393,4 +394,100 @@ TEST(AttachmentMaskTest, WordAtATimeMatchesByteAtATimeAtEveryLengthAndOffset) {
       }
     }
   }
+}
+
+// --- Nested head start ---------------------------------------------------------
+
+// setup.exe's inner bundle is hashed and written while setup.exe is extracted;
+// whatever the bytes, the two extractions must answer, trace and report
+// progress exactly as they do without the head start, and leave the same files.
+class NestedExtractionTest : public AttachmentTest {
+ protected:
+  struct Outcome {
+    bool load = false, inner = false, innerExists = false;
+    Lines trace;
+    std::vector<std::pair<int32_t, int32_t>> progress;
+    Bytes innerBytes;
+  };
+  Outcome Run(const Bytes& setup, bool headStart, const std::function<void(Bytes*)>& change) {
+    const std::wstring outer = Write(L"outer.bin", MakeChain({{"LOAD", setup}}));
+    const std::wstring setupPath = dir_.File(L"setup.exe"), inner = dir_.File(L"ibnd");
+    RemoveFile(setupPath);
+    RemoveFile(inner);
+    Outcome o;
+    {
+      TraceCapture trace;
+      ProgressRecorder progress;
+      NestedExtraction nested("IBND", inner);
+      NestedExtraction* n = headStart ? &nested : nullptr;
+      o.load = ExtractAttachment(50, 0, {false, outer, "LOAD", setupPath, n});
+      if (o.load && change) {
+        Bytes written;
+        EXPECT_TRUE(ReadWholeFile(setupPath, &written));
+        change(&written);
+        EXPECT_TRUE(WriteWholeFile(setupPath, written));
+      }
+      if (o.load) o.inner = ExtractAttachment(25, 50, {false, setupPath, "IBND", inner, n});
+      o.trace = trace.lines();
+      o.progress = progress.calls();
+    }
+    o.innerExists = ReadWholeFile(inner, &o.innerBytes);
+    return o;
+  }
+};
+
+TEST_F(NestedExtractionTest, AnswersAsTheExtractionWithoutIt) {
+  const Bytes bundle = PatternBytes((5 << 19) + 3, 9);  // spans three outer pieces
+  const Bytes setup = [&] {
+    Bytes s = PatternBytes(3000, 1);
+    const Bytes chain = MakeChain({{"IBND", bundle}, {"XTRA", PatternBytes(100, 2)}});
+    s.insert(s.end(), chain.begin(), chain.end());
+    return s;
+  }();
+  const size_t innerDigest = setup.size() - 2 * 28 - 100;  // IBND's trailer, first byte
+  struct Case {
+    const char* name;
+    Bytes setup;
+    std::function<void(Bytes*)> change;  // setup.exe on disk, between the two
+    bool innerOk;
+  };
+  Bytes wrongDigest = setup;
+  wrongDigest[innerDigest] ^= 1;
+  Bytes noInner = PatternBytes(70000, 3);
+  const Case cases[] = {
+      {"nested", setup, nullptr, true},
+      {"nested digest wrong", wrongDigest, nullptr, false},
+      {"no nested attachment", noInner, nullptr, false},
+      {"trailer changed on disk", setup, [&](Bytes* b) { (*b)[innerDigest] ^= 1; }, false},
+      {"data changed on disk", setup, [](Bytes* b) { (*b)[5000] ^= 1; }, true},
+  };
+  for (const Case& c : cases) {
+    const Outcome with = Run(c.setup, true, c.change);
+    Outcome without = Run(c.setup, false, c.change);
+    EXPECT_TRUE(with.load) << c.name;
+    EXPECT_EQ(with.inner, c.innerOk) << c.name;
+    EXPECT_EQ(with.innerExists, c.innerOk) << c.name;
+    if (c.innerOk) EXPECT_EQ(with.innerBytes, bundle) << c.name;
+    if (c.change && c.innerOk) {
+      // Data changed on disk after setup.exe was checked: the head start
+      // keeps the checked bytes where reading the file again refuses them.
+      EXPECT_EQ(without.trace.back(), "hash fail\n");
+      without.trace.back() = "Extracted\n";
+    }
+    EXPECT_EQ(with.trace, without.trace) << c.name;
+    EXPECT_EQ(with.progress, without.progress) << c.name;
+  }
+}
+
+// A refused outer attachment leaves no nested file behind.
+TEST_F(NestedExtractionTest, RefusedOuterLeavesNothing) {
+  Bytes outer = MakeChain({{"LOAD", MakeChain({{"IBND", PatternBytes(3 << 20, 5)}})}});
+  outer[10] ^= 1;
+  const std::wstring path = Write(L"outer.bin", outer);
+  {
+    NestedExtraction nested("IBND", dir_.File(L"ibnd"));
+    EXPECT_FALSE(ExtractAttachment(50, 0, {false, path, "LOAD", dir_.File(L"setup.exe"), &nested}));
+  }
+  EXPECT_FALSE(FileExists(dir_.File(L"ibnd")));
+  EXPECT_FALSE(FileExists(dir_.File(L"setup.exe")));
 }
