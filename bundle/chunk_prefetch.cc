@@ -10,28 +10,78 @@ ChunkPrefetch::ChunkPrefetch(const std::wstring& path, const Descrambler& descra
   size_t capacity = 0;
   for (const ChunkEntry& chunk : chunks_) capacity = std::max<size_t>(capacity, chunk.plain_length);
   try {
+    for (size_t s = 0; s < kSlots && s < chunks_.size(); ++s) {
+      if (!slots_[s].filled.ok()) return;
+      slots_[s].buffer.resize(capacity);
+    }
     for (size_t l = 0; l < kLanes && l < chunks_.size(); ++l) {
       lanes_[l] = std::make_unique<Lane>();
       Lane* lane = lanes_[l].get();
-      if (!lane->file.Open(path, FileAccess::kReadDenyWrite)) return;
+      lane->owner = this;
+      lane->number = l;
       lane->descrambler = descrambler;
-      const uint64_t count = (chunks_.size() - l + kLanes - 1) / kLanes;
-      lane->pieces = std::make_unique<ReadAhead>(
-          count, capacity,
-          [this, lane, l](uint64_t index, uint8_t* buffer) {
-            return Fill(lane, static_cast<size_t>(index) * kLanes + l, buffer);
-          },
-          /*threaded=*/true);
+      if (!lane->wake.ok() || !lane->file.Open(path, FileAccess::kReadDenyWrite)) break;
+      if (!lane->thread.Start(&ChunkPrefetch::Work, lane)) break;
+      ok_ = true;  // one thread is enough to go on
     }
   } catch (const std::bad_alloc&) {
-    return;
   }
-  ok_ = true;
+  if (!ok_) Stop();
 }
 
-ChunkPrefetch::~ChunkPrefetch() {
+ChunkPrefetch::~ChunkPrefetch() { Stop(); }
+
+void ChunkPrefetch::Stop() {
+  lock_.Lock();
+  stop_ = true;
+  for (auto& lane : lanes_) {
+    if (lane && lane->waiting) {
+      lane->waiting = false;
+      lane->wake.Post();
+    }
+  }
+  lock_.Unlock();
   for (auto& lane : lanes_)
-    if (lane) lane->pieces.reset();
+    if (lane) lane->thread.Join();
+}
+
+void ChunkPrefetch::Work(void* context) {
+  Lane* lane = static_cast<Lane*>(context);
+  ChunkPrefetch* self = lane->owner;
+  size_t n = 0;
+  while (self->Claim(lane, &n)) {
+    Slot& slot = self->slots_[n % kSlots];
+    slot.filled_ok = self->Fill(lane, n, slot.buffer.data());
+    const bool ok = slot.filled_ok;
+    slot.filled.Post();  // the slot belongs to the caller from here on
+    if (!ok) return;     // the caller stops at this chunk
+  }
+}
+
+bool ChunkPrefetch::Claim(Lane* lane, size_t* number) {
+  lock_.Lock();
+  while (!stop_ && claimed_ < chunks_.size() && claimed_ >= released_ + kSlots) {
+    lane->waiting = true;
+    lock_.Unlock();
+    lane->wake.Take();
+    lock_.Lock();
+  }
+  const bool go = !stop_ && claimed_ < chunks_.size();
+  if (go) *number = claimed_++;
+  lock_.Unlock();
+  return go;
+}
+
+void ChunkPrefetch::Release() {
+  lock_.Lock();
+  ++released_;
+  for (auto& lane : lanes_) {
+    if (lane && lane->waiting) {
+      lane->waiting = false;
+      lane->wake.Post();
+    }
+  }
+  lock_.Unlock();
 }
 
 bool ChunkPrefetch::Fill(Lane* lane, size_t number, uint8_t* buffer) {
@@ -46,8 +96,11 @@ bool ChunkPrefetch::Fill(Lane* lane, size_t number, uint8_t* buffer) {
 }
 
 const uint8_t* ChunkPrefetch::Next() {
-  if (!ok_ || next_ >= chunks_.size()) return nullptr;
-  Lane* lane = lanes_[next_ % kLanes].get();
-  ++next_;
-  return lane->pieces->Next();
+  if (!ok_ || failed_ || next_ >= chunks_.size()) return nullptr;
+  if (holding_) Release();
+  Slot& slot = slots_[next_++ % kSlots];
+  slot.filled.Take();
+  holding_ = true;
+  failed_ = !slot.filled_ok;
+  return failed_ ? nullptr : slot.buffer.data();
 }

@@ -1,9 +1,12 @@
 // Reads, descrambles and inflates a planned series of inner bundle chunks
 // ahead of the caller, on two threads: chunks are independent zlib streams
-// with their descrambler state in the index, so alternate chunks go to
-// alternate threads and inflating, the costliest step, uses both cores while
-// the caller writes. Each thread reads through its own handle on the bundle
-// file, so the bundle's own position and state are never touched.
+// with their descrambler state in the index, so whichever thread is free
+// takes the next chunk, and inflating, the costliest step, uses both cores
+// while the caller writes. Chunks differ widely in cost (a text chunk
+// inflates several times slower than a stored one), so a thread never waits
+// for its turn, only for a free buffer. Each thread reads through its own
+// handle on the bundle file, so the bundle's own position and state are
+// never touched.
 #pragma once
 
 #include <memory>
@@ -14,7 +17,7 @@
 #include "bundle/bundle_file.h"
 #include "bundle/chunk_inflater.h"
 #include "bundle/descrambler.h"
-#include "util/read_ahead.h"
+#include "util/sync.h"
 
 class ChunkPrefetch {
  public:
@@ -22,12 +25,13 @@ class ChunkPrefetch {
   // are handed out in the order given.
   ChunkPrefetch(const std::wstring& path, const Descrambler& descrambler,
                 std::vector<ChunkEntry> chunks);
+  // Stops the threads after the chunks they are on and waits for them.
   ~ChunkPrefetch();
   ChunkPrefetch(const ChunkPrefetch&) = delete;
   ChunkPrefetch& operator=(const ChunkPrefetch&) = delete;
 
-  // False when a handle or memory could not be had; Next then always
-  // answers null.
+  // False when a handle, a thread or memory could not be had; Next then
+  // always answers null.
   bool ok() const { return ok_; }
   // The next chunk's plain bytes, valid until the following call; null once
   // a chunk could not be read or inflated, or every chunk was taken.
@@ -35,18 +39,43 @@ class ChunkPrefetch {
 
  private:
   static constexpr size_t kLanes = 2;
-  // One thread's share: chunks lane, lane + kLanes, ...
+  // Chunk n is inflated into slot n % kSlots; a thread may take chunk n only
+  // once the caller has let go of chunk n - kSlots.
+  static constexpr size_t kSlots = 4;
   struct Lane {
+    ChunkPrefetch* owner = nullptr;
+    size_t number = 0;
     BufferedFile file;
     Descrambler descrambler;
     ScratchBuffer stored;
     ChunkInflater inflater;
-    std::unique_ptr<ReadAhead> pieces;  // reset first: its thread uses the members above
+    Handoff wake;          // posted when a slot frees up or the work stops
+    bool waiting = false;  // under lock_
+    Thread thread;
   };
+  struct Slot {
+    std::vector<uint8_t> buffer;
+    bool filled_ok = false;
+    Handoff filled;
+  };
+  static void Work(void* lane);
+  // The next chunk number for `lane`, once its slot is free; false when the
+  // work is over.
+  bool Claim(Lane* lane, size_t* number);
+  // The caller is done with its chunk: its slot is free.
+  void Release();
+  void Stop();
   bool Fill(Lane* lane, size_t chunk, uint8_t* buffer);
 
   std::vector<ChunkEntry> chunks_;
+  Slot slots_[kSlots];
   std::unique_ptr<Lane> lanes_[kLanes];
-  size_t next_ = 0;
+  Mutex lock_;
+  size_t claimed_ = 0;   // under lock_: chunks taken by the threads
+  size_t released_ = 0;  // under lock_: chunks the caller let go of
+  bool stop_ = false;    // under lock_
+  size_t next_ = 0;      // the caller's next chunk
+  bool holding_ = false;
+  bool failed_ = false;
   bool ok_ = false;
 };
