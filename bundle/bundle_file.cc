@@ -23,6 +23,13 @@ constexpr size_t kPassOverPiece = 4096;
 // A chunk list is read in blocks of this size.
 constexpr size_t kListBlock = 4096;
 
+// A chunk header whose stored and plain lengths are both 0.
+inline bool IsEmptyChunk(const uint8_t* header) {
+  uint64_t lengths;
+  std::memcpy(&lengths, header, sizeof lengths);
+  return lengths == 0;
+}
+
 // The descrambler states inside a block, found by Skip from the last state
 // known there (asked for at offsets that only grow). Skip changes the state
 // exactly as Apply does and reads only bit 0 of each byte, which the map
@@ -207,9 +214,7 @@ bool BundleFile::ReadChunkList(RecordIndexEntry* entry, bool validating, bool sk
       const size_t field = have_count ? 8 : 4;
       if (have_count) {
         // Empty chunks (both lengths 0) need nothing but counting.
-        uint64_t lengths = 1;
-        while (listed < count && got - used >= 8 &&
-               (std::memcpy(&lengths, plain + used, 8), lengths == 0)) {
+        while (listed < count && got - used >= 8 && IsEmptyChunk(plain + used)) {
           used += 8;
           ++listed;
         }
