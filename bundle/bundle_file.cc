@@ -20,6 +20,37 @@ const uint8_t kMagic[12] = {'Q', 'X', 'B', 'U', 'N', 'D', 'L', 'E', '!', 0x0D, 0
 constexpr uint8_t kVersion = 1;
 // Passing over chunk data needs no more than this at a time.
 constexpr size_t kPassOverPiece = 4096;
+// A chunk list is read in blocks of this size.
+constexpr size_t kListBlock = 4096;
+
+// A chunk header whose stored and plain lengths are both 0.
+inline bool IsEmptyChunk(const uint8_t* header) {
+  uint64_t lengths;
+  std::memcpy(&lengths, header, sizeof lengths);
+  return lengths == 0;
+}
+
+// The descrambler states inside a block, found by Skip from the last state
+// known there (asked for at offsets that only grow). Skip changes the state
+// exactly as Apply does and reads only bit 0 of each byte, which the map
+// keeps, so it may run over the block after descrambling.
+class BlockStates {
+ public:
+  BlockStates(const uint8_t* block, const DescramblerState& start) : block_(block), state_(start) {}
+
+  DescramblerState At(size_t offset, Descrambler* descrambler) {
+    descrambler->set_state(state_);
+    descrambler->Skip(block_ + known_, offset - known_);
+    state_ = descrambler->state();
+    known_ = offset;
+    return state_;
+  }
+
+ private:
+  const uint8_t* block_;
+  DescramblerState state_;  // at offset known_
+  size_t known_ = 0;
+};
 }  // namespace
 
 BundleFile::BundleFile() : sha1_(std::make_unique<CryptoPP::SHA1>()) {
@@ -146,26 +177,101 @@ bool BundleFile::PassOver(uint64_t n, bool verify, bool skip) {
 }
 
 bool BundleFile::ReadChunkList(RecordIndexEntry* entry, bool validating, bool skip_data) {
-  uint8_t b[4];
-  if (ReadDescrambled(b, 4, 1, validating, false) != 1) return false;
-  const uint32_t count = ByteReader::LoadU32(b);
-  for (uint32_t i = 0; i < count; ++i) {
-    ChunkEntry chunk;
-    uint8_t lengths[8];  // stored, then plain
-    if (ReadDescrambled(lengths, sizeof lengths, 1, validating, false) != 1) return false;
-    chunk.stored_length = ByteReader::LoadU32(lengths);
-    chunk.plain_length = ByteReader::LoadU32(lengths + 4);
-    if (validating && !ChunkWithinLimits(chunk.stored_length, chunk.plain_length)) return false;
-    if (chunk.plain_length > 0 && chunk.stored_length < kMinStoredContentChunk) return false;
-    if (chunk.plain_length > 0) {
-      chunk.offset = static_cast<uint64_t>(file_.Tell());
-      chunk.state = descrambler_.state();
-      entry->chunks.push_back(chunk);
-      entry->plain_size += chunk.plain_length;
+  // A list may hold millions of 8-byte chunk headers, so it is read a block
+  // at a time: each block is read and descrambled once, and the verifier and
+  // the digest take its bytes in long runs. Whatever way the walk ends, the
+  // file position, the descrambler state and the bytes given to the verifier
+  // and the digest are those of a walk that read field by field.
+  const bool feed_verifier = validating && verifier_ && verify_inline_;
+  uint8_t plain[kListBlock];   // descrambled in place: the fields and the digest
+  uint8_t stored[kListBlock];  // the block as read, for the verifier only
+  uint32_t count = 0;
+  bool have_count = false;
+  uint32_t listed = 0;
+  for (;;) {
+    if (have_count && listed == count) return true;
+    const int64_t start = file_.Tell();
+    if (start < 0) return false;
+    size_t want = kListBlock;
+    if (read_limit_ >= 0) {
+      const uint64_t room = start < read_limit_ ? static_cast<uint64_t>(read_limit_ - start) : 0;
+      if (want > room) want = static_cast<size_t>(room);
     }
-    if (!PassOver(chunk.stored_length, validating, skip_data)) return false;
+    const size_t got = want ? file_.Read(plain, want) : 0;
+    // A short block ends at the read limit or the file's end: nothing follows.
+    const bool last = got < kListBlock;
+    if (feed_verifier) std::memcpy(stored, plain, got);
+    BlockStates states(plain, descrambler_.state());
+    descrambler_.Apply(plain, got, static_cast<uint64_t>(start));
+    const DescramblerState end_state = descrambler_.state();
+
+    size_t used = 0;         // bytes of the block walked so far
+    size_t digest_from = 0;  // plain bytes before this are digested or left out
+    uint64_t carry = 0;      // data of the last chunk that lies past the block
+    bool ended = false;      // the walk ends in this block
+    bool ok = true;
+    for (;;) {
+      const size_t field = have_count ? 8 : 4;
+      if (have_count) {
+        // Empty chunks (both lengths 0) need nothing but counting.
+        while (listed < count && got - used >= 8 && IsEmptyChunk(plain + used)) {
+          used += 8;
+          ++listed;
+        }
+        if (listed == count) {
+          ended = true;
+          break;
+        }
+      }
+      if (got - used < field) {
+        if (!last) break;  // the field continues in the next block
+        used = got;        // the list ends inside this field
+        ended = true;
+        ok = false;
+        break;
+      }
+      const uint8_t* at = plain + used;
+      used += field;
+      if (!have_count) {
+        count = ByteReader::LoadU32(at);
+        have_count = true;
+        continue;
+      }
+      ++listed;
+      ChunkEntry chunk;
+      chunk.stored_length = ByteReader::LoadU32(at);
+      chunk.plain_length = ByteReader::LoadU32(at + 4);
+      if ((validating && !ChunkWithinLimits(chunk.stored_length, chunk.plain_length)) ||
+          (chunk.plain_length > 0 && chunk.stored_length < kMinStoredContentChunk)) {
+        ended = true;
+        ok = false;
+        break;
+      }
+      if (chunk.plain_length > 0) {
+        chunk.offset = static_cast<uint64_t>(start) + used;
+        chunk.state = states.At(used, &descrambler_);
+        entry->chunks.push_back(chunk);
+        entry->plain_size += chunk.plain_length;
+      }
+      const size_t here = static_cast<size_t>(std::min<uint64_t>(chunk.stored_length, got - used));
+      if (skip_data && validating && here > 0) {
+        // Chunk data is left out of the digest.
+        DigestPlain(plain + digest_from, used - digest_from);
+        digest_from = used + here;
+      }
+      used += here;
+      carry = chunk.stored_length - here;
+      if (carry > 0) break;  // the rest of the data is passed over below
+    }
+
+    // Leave the file and the descrambler where the walk stands.
+    if (feed_verifier && used > 0) verifier_->Put(stored, used);
+    if (validating && used > digest_from) DigestPlain(plain + digest_from, used - digest_from);
+    file_.Seek(start + static_cast<int64_t>(used));
+    descrambler_.set_state(used == got ? end_state : states.At(used, &descrambler_));
+    if (ended) return ok;
+    if (carry > 0 && !PassOver(carry, validating, skip_data)) return false;
   }
-  return true;
 }
 
 bool BundleFile::ReadNextName(std::string* name) {

@@ -7,6 +7,7 @@
 #include <cryptopp/queue.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "bundle/bundle_file.h"
 #include "bundle/descrambler.h"
@@ -411,5 +412,77 @@ TEST(BundleFileTest, OpenBundleCannotBeRewrittenOrDeleted) {
   file.Close();
   EXPECT_TRUE(RemoveFile(file.path()));
 }
+
+// The chunk list is read in 4 KiB blocks. This one puts runs of empty chunks,
+// small content chunks and 10,000 stored bytes at each alignment to a block;
+// indexing, digesting, scanning and the read limit must take it as it is.
+class ChunkListBlockTest : public ::testing::TestWithParam<Bytes> {};
+
+TEST_P(ChunkListBlockTest, EveryAlignmentReadsAsWritten) {
+  const Bytes& key = GetParam();
+  Bytes big(10000), content;
+  uint32_t x = 1;
+  for (uint8_t& b : big) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+  // Each content chunk after a run of empty ones; the last run has no content after it.
+  const std::vector<std::pair<uint32_t, Bytes>> pieces = {{700, {'a', 'b'}}, {300, big}, {0, {'c'}}, {2, {}}};
+  for (const auto& piece : pieces) content.insert(content.end(), piece.second.begin(), piece.second.end());
+  TempDir dir;
+  const std::wstring path = dir.File(L"ibnd");
+  for (size_t shift = 0; shift < 8; ++shift) {
+    const std::string name = "a" + std::string(shift, 'x');
+    // extra: chunks claimed but missing, so that the list runs into the signature block.
+    auto write = [&](const std::string& goal, uint32_t extra) {
+      Bytes bytes;
+      InnerBundleWriter w([&](const uint8_t* p, size_t n) { bytes.insert(bytes.end(), p, p + n); return true; },
+                          key, SigningKey());
+      w.WriteHeader(2);
+      w.BeginRecord(name, 1005 + extra);
+      for (const auto& [empties, plain] : pieces) {
+        for (uint32_t i = 0; i < empties; ++i) w.WriteRawChunk(0, {});
+        Bytes stored;
+        if (plain.empty() || !CompressChunk(plain.data(), plain.size(), &stored)) continue;
+        w.WriteRawChunk(static_cast<uint32_t>(plain.size()), stored);
+      }
+      if (!extra) w.WriteRecord("b", big.data(), 5000, 3000);
+      if (!extra) w.WriteEndMarker();
+      w.WriteSignedTail(Certificate(goal));
+      EXPECT_TRUE(WriteWholeFile(path, bytes));
+    };
+    auto open = [&](BundleFile* file, bool skip_validation) {
+      file->SetKey(key.data(), key.size());
+      file->SetExpectedGoal("IBND");
+      return file->Open(path, skip_validation);
+    };
+    {
+      write("IBND", 0);
+      BundleFile file;  // extraction seeks to each indexed chunk and restores its state
+      ASSERT_TRUE(open(&file, false)) << shift;
+      EXPECT_EQ(3u, file.records()[0].chunks.size());
+      Bytes extracted;
+      ASSERT_TRUE(file.ExtractRecord(dir.File(L"out"), name));
+      ASSERT_TRUE(ReadWholeFile(dir.File(L"out"), &extracted));
+      EXPECT_EQ(content, extracted);
+      BundleFile scanned;
+      ASSERT_TRUE(open(&scanned, true));
+      EXPECT_EQ(content, ReadAll(&scanned, scanned.FindRecord(name)));
+      EXPECT_EQ(Bytes(big.begin(), big.begin() + 5000), ReadAll(&scanned, scanned.FindRecord("b")));
+    }
+    for (const auto& [goal, extra, trace_line] : {std::make_tuple("AVSG", 0, "Digital signature is invalid!"),
+                                                   std::make_tuple("IBND", 2, "Reading file for checksum failed!\n")}) {
+      write(goal, extra);
+      TraceCapture trace;
+      BundleFile file;
+      EXPECT_FALSE(open(&file, false));
+      ASSERT_GE(trace.lines().size(), 2u);
+      // Unsigned, the digest matched: no byte-by-byte listing follows the verdict.
+      EXPECT_EQ(trace_line, trace.lines()[trace.lines().size() - 2]) << shift;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(KeyModes, ChunkListBlockTest, ::testing::Values(KeyTable(), Bytes{'k', '3', 'y'}),
+                         [](const ::testing::TestParamInfo<Bytes>& info) {
+                           return std::string(info.param.size() > 11 ? "Table" : "Offset");
+                         });
 
 }  // namespace
