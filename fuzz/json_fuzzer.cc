@@ -1,11 +1,11 @@
 // The JSON reader, through the text and the stream entry points, and the
 // tree it builds: copied, moved, and read with every accessor.
 #include <cstdint>
-#include <sstream>
 #include <string>
 
 #include "diagnostics/json/json_value.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/unit/json_piece_input.h"
 
 namespace {
 
@@ -38,9 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(copy.type() == JsonType::Null);
   if (value.IsArray() && !value.AsArray().empty()) value = value.AsArray()[0];  // from inside itself
 
-  std::istringstream stream(text);
-  JsonValue fromStream;
-  fromStream.ParseStream(stream);
-  FUZZ_CHECK(Visit(fromStream, 0) == nodes);
+  // The same text in place and in windows of a size taken from its first
+  // byte: the same tree, and the reads stop at the same place.
+  JsonTextInput whole(text);
+  JsonValue fromText;
+  fromText.ParseStream(whole);
+  FUZZ_CHECK(Visit(fromText, 0) == nodes);
+  FUZZ_CHECK(whole.position() <= size);
+  JsonPieceInput pieces(text, size == 0 ? 1 : 1 + data[0] % 7);
+  JsonValue fromPieces;
+  fromPieces.ParseStream(pieces);
+  FUZZ_CHECK(Visit(fromPieces, 0) == nodes);
+  FUZZ_CHECK(pieces.position() == whole.position());
   return 0;
 }

@@ -1,10 +1,9 @@
 #include "diagnostics/json/json_value.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <streambuf>
 #include <utility>
 #include <variant>
 
@@ -32,7 +31,8 @@ struct JsonValue::Payload {
 // formatted one by one: each line is copied from its fixed parts into one
 // buffer, which goes out whenever it is full; the last piece is written and
 // flushed when the parse ends, so nothing waits in a buffer afterwards. The
-// buffer is only allocated for a parse that has something to say.
+// buffer is only allocated for a parse that has something to say. C stdio,
+// not the C++ streams: the product links no iostreams at all.
 class JsonValue::Reporter {
  public:
   Reporter() = default;
@@ -40,7 +40,7 @@ class JsonValue::Reporter {
   Reporter& operator=(const Reporter&) = delete;
   ~Reporter() {
     Write();
-    std::cout.flush();
+    std::fflush(stdout);
   }
 
   template <size_t N>
@@ -79,7 +79,7 @@ class JsonValue::Reporter {
   }
   void Write() {
     if (used_ == 0) return;
-    std::cout.write(buffer_.get(), static_cast<std::streamsize>(used_));
+    std::fwrite(buffer_.get(), 1, used_, stdout);
     used_ = 0;
   }
 
@@ -87,52 +87,24 @@ class JsonValue::Reporter {
   size_t used_ = 0;
 };
 
-// Characters come straight from the stream buffer: one inline call per
-// character instead of a guarded stream operation (and its sentry) each.
-class JsonValue::Input {
- public:
-  explicit Input(std::streambuf* buffer) : buffer_(buffer) {}
-
-  int get() {
-    const int ch = buffer_->sbumpc();
-    if (ch == kEnd) ended_ = true;
-    return ch;
-  }
-  int peek() {
-    const int ch = buffer_->sgetc();
-    if (ch == kEnd) ended_ = true;
-    return ch;
-  }
-  // Only ever after a get() that returned a character.
-  void unget() { buffer_->sungetc(); }
-  bool ended() const { return ended_; }
-
- private:
-  static constexpr int kEnd = std::char_traits<char>::eof();
-  std::streambuf* buffer_;
-  bool ended_ = false;
-};
-
 namespace {
 
-constexpr int kEof = std::char_traits<char>::eof();
+constexpr int kEof = JsonInput::kEnd;
 
 bool IsSpace(int ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
 
-template <typename Input>
-int NextNonSpace(Input& in) {
-  int ch = in.get();
-  while (IsSpace(ch)) ch = in.get();
+int NextNonSpace(JsonInput& in) {
+  int ch = in.Get();
+  while (IsSpace(ch)) ch = in.Get();
   return ch;
 }
 
 // Consumes up to the next ',' (true: another member/element follows) or the
 // closing character / end of input (false). Whatever lies between is junk
 // left behind a value and is dropped without a report.
-template <typename Input>
-bool SkipToSeparator(Input& in, int closing) {
+bool SkipToSeparator(JsonInput& in, int closing) {
   for (;;) {
-    const int ch = in.get();
+    const int ch = in.Get();
     if (ch == ',') return true;
     if (ch == closing || ch == kEof) return false;
   }
@@ -142,10 +114,9 @@ enum class Literal { kMatched, kMismatch, kEnded };
 
 // Compares the next characters with `rest`; the first differing character is
 // consumed.
-template <typename Input>
-Literal MatchLiteral(Input& in, const char* rest) {
+Literal MatchLiteral(JsonInput& in, const char* rest) {
   for (; *rest != '\0'; ++rest) {
-    const int ch = in.get();
+    const int ch = in.Get();
     if (ch == kEof) return Literal::kEnded;
     if (ch != static_cast<unsigned char>(*rest)) return Literal::kMismatch;
   }
@@ -175,11 +146,11 @@ void AppendUtf8(unsigned code, std::string* out) {
 
 // Reads the rest of a string after its opening quote. `out` is set only when
 // the closing quote is reached; an unterminated string yields false.
-template <typename Input, typename Reporter>
-bool ReadString(Input& in, std::string* out, Reporter& reporter) {
+template <typename Reporter>
+bool ReadString(JsonInput& in, std::string* out, Reporter& reporter) {
   std::string text;
   for (;;) {
-    const int b = in.get();
+    const int b = in.Get();
     if (b == kEof) return false;
     if (b >= 0x80) {
       text.push_back(static_cast<char>(b));  // UTF-8 passes through unchecked
@@ -193,7 +164,7 @@ bool ReadString(Input& in, std::string* out, Reporter& reporter) {
       text.push_back(static_cast<char>(b));
       continue;
     }
-    const int e = in.get();
+    const int e = in.Get();
     switch (e) {
       case kEof:
         return false;
@@ -212,7 +183,7 @@ bool ReadString(Input& in, std::string* out, Reporter& reporter) {
         unsigned code = 0;
         bool valid = true;
         for (int i = 0; i < 4; ++i) {
-          const int h = in.get();
+          const int h = in.Get();
           if (h == kEof) return false;
           const int digit = HexDigit(h);
           if (digit < 0) {
@@ -236,12 +207,12 @@ bool ReadString(Input& in, std::string* out, Reporter& reporter) {
 // stack of the closers they expect, strings are read whole so that brackets
 // inside them do not count, and a closer that matches nothing open is
 // ignored, as the reader ignores one.
-template <typename Input, typename Reporter>
-void SkipContainer(Input& in, char closer, Reporter& reporter) {
+template <typename Reporter>
+void SkipContainer(JsonInput& in, char closer, Reporter& reporter) {
   std::string expected(1, closer);
   std::string scratch;
   while (!expected.empty()) {
-    const int ch = in.get();
+    const int ch = in.Get();
     switch (ch) {
       case kEof:
         return;
@@ -344,36 +315,14 @@ JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
   return *this;
 }
 
-namespace {
-
-// A read-only view of a text as a stream buffer, so that parsing a text does
-// not first copy it.
-class TextBuffer : public std::streambuf {
- public:
-  explicit TextBuffer(const std::string& text) {
-    char* begin = const_cast<char*>(text.data());  // only ever read
-    setg(begin, begin, begin + text.size());
-  }
-};
-
-}  // namespace
-
 void JsonValue::Parse(const std::string& text) {
-  TextBuffer buffer(text);
-  Input in(&buffer);
-  Reporter reporter;
-  ParseAt(in, 0, reporter);
+  JsonTextInput in(text);
+  ParseStream(in);
 }
 
-void JsonValue::ParseStream(std::istream& in) {
-  const std::istream::sentry ready(in, true);
-  if (!ready) return;
-  Input input(in.rdbuf());
-  {
-    Reporter reporter;
-    ParseAt(input, 0, reporter);
-  }
-  if (input.ended()) in.setstate(std::ios::eofbit);
+void JsonValue::ParseStream(JsonInput& in) {
+  Reporter reporter;
+  ParseAt(in, 0, reporter);
 }
 
 void JsonValue::SetString(std::string value) {
@@ -420,13 +369,13 @@ const std::string& JsonValue::AsString() const {
 
 // Kept small on purpose: it recurses once per nesting level, so the string
 // and number work lives in helpers that are not on the recursive path.
-void JsonValue::ParseAt(Input& in, int depth, Reporter& reporter) {
+void JsonValue::ParseAt(JsonInput& in, int depth, Reporter& reporter) {
   // Two zero-free bytes must open every value; this turns away UTF-16 and
   // UTF-32 text before anything is read from it.
-  const int first = in.get();
+  const int first = in.Get();
   if (first == kEof) return;
-  const int second = in.peek();
-  in.unget();
+  const int second = in.Peek();
+  in.Unget();
   if (first == 0 || second == 0) {
     reporter.Say("File is not in UTF-8, not parsing.");
     return;
@@ -434,7 +383,7 @@ void JsonValue::ParseAt(Input& in, int depth, Reporter& reporter) {
   if (second == kEof) return;
 
   for (;;) {
-    const int ch = in.get();
+    const int ch = in.Get();
     switch (ch) {
       case kEof:
         return;
@@ -486,7 +435,7 @@ void JsonValue::ParseAt(Input& in, int depth, Reporter& reporter) {
       case '-':
       case '0': case '1': case '2': case '3': case '4':
       case '5': case '6': case '7': case '8': case '9':
-        in.unget();
+        in.Unget();
         ReadNumber(in, reporter);
         return;
       case ' ':
@@ -501,7 +450,7 @@ void JsonValue::ParseAt(Input& in, int depth, Reporter& reporter) {
   }
 }
 
-void JsonValue::ReadObjectMembers(Input& in, int depth, Reporter& reporter) {
+void JsonValue::ReadObjectMembers(JsonInput& in, int depth, Reporter& reporter) {
   ObjectMap& members = std::get<ObjectMap>(payload_->v);
   for (;;) {
     int ch = NextNonSpace(in);
@@ -516,19 +465,19 @@ void JsonValue::ReadObjectMembers(Input& in, int depth, Reporter& reporter) {
     if (ch == kEof) return;
     if (ch != ':') continue;  // no colon: the key is dropped
     ch = NextNonSpace(in);
-    if (ch != kEof) in.unget();
+    if (ch != kEof) in.Unget();
     // A repeated key reads into the existing member, so the last one wins.
     members[key].ParseAt(in, depth + 1, reporter);
     if (!SkipToSeparator(in, '}')) return;
   }
 }
 
-void JsonValue::ReadArrayElements(Input& in, int depth, Reporter& reporter) {
+void JsonValue::ReadArrayElements(JsonInput& in, int depth, Reporter& reporter) {
   ArrayList& elements = std::get<ArrayList>(payload_->v);
   for (;;) {
     const int ch = NextNonSpace(in);
     if (ch == kEof || ch == ']') return;
-    in.unget();
+    in.Unget();
     elements.emplace_back();
     JsonValue& element = elements.back();
     element.type_ = JsonType::None;
@@ -538,17 +487,17 @@ void JsonValue::ReadArrayElements(Input& in, int depth, Reporter& reporter) {
   }
 }
 
-void JsonValue::ReadNumber(Input& in, Reporter& reporter) {
+void JsonValue::ReadNumber(JsonInput& in, Reporter& reporter) {
   std::string text;
   bool fraction = false;
   bool exponent = false;
-  const int first = in.get();
-  if (first == '0' && in.peek() == '0') {
+  const int first = in.Get();
+  if (first == '0' && in.Peek() == '0') {
     // Leading zeros: the number ends after the first one, as 0.
   } else {
-    in.unget();
+    in.Unget();
     for (;;) {
-      const int ch = in.get();
+      const int ch = in.Get();
       if (ch == kEof) break;
       if (ch == '-') {
         if (text.empty()) {
@@ -568,11 +517,11 @@ void JsonValue::ReadNumber(Input& in, Reporter& reporter) {
         if (!exponent) {
           text.push_back(static_cast<char>(ch));
           exponent = true;
-          const int sign = in.peek();
-          if (sign == '+' || sign == '-') text.push_back(static_cast<char>(in.get()));
+          const int sign = in.Peek();
+          if (sign == '+' || sign == '-') text.push_back(static_cast<char>(in.Get()));
         }
       } else {
-        in.unget();
+        in.Unget();
         break;
       }
     }

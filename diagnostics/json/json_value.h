@@ -6,11 +6,12 @@
 #pragma once
 
 #include <cstdint>
-#include <istream>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "diagnostics/json/json_input.h"
 
 // The numbering is fixed (0..7). None marks "nothing was read" and only
 // exists while an array element is being read.
@@ -45,10 +46,11 @@ class JsonValue {
   JsonValue& operator=(JsonValue&& other) noexcept;
 
   // Reads one value into this node. When nothing could be read the node
-  // keeps its previous value. The stream must not have exceptions enabled.
-  // The messages are written to standard output and flushed before it returns.
+  // keeps its previous value. A stream is left right behind the value read
+  // (what follows stays unread). The messages are written to standard output
+  // and flushed before it returns.
   void Parse(const std::string& text);
-  void ParseStream(std::istream& in);
+  void ParseStream(JsonInput& in);
 
   // Each setter frees the old payload when the type changes and otherwise
   // overwrites it in place.
@@ -76,13 +78,12 @@ class JsonValue {
 
  private:
   struct Payload;
-  class Input;     // the characters of one parse, taken straight from a buffer
   class Reporter;  // the messages of one parse, written out in large pieces
 
-  void ParseAt(Input& in, int depth, Reporter& reporter);
-  void ReadObjectMembers(Input& in, int depth, Reporter& reporter);
-  void ReadArrayElements(Input& in, int depth, Reporter& reporter);
-  void ReadNumber(Input& in, Reporter& reporter);
+  void ParseAt(JsonInput& in, int depth, Reporter& reporter);
+  void ReadObjectMembers(JsonInput& in, int depth, Reporter& reporter);
+  void ReadArrayElements(JsonInput& in, int depth, Reporter& reporter);
+  void ReadNumber(JsonInput& in, Reporter& reporter);
 
   JsonType type_;
   std::unique_ptr<Payload> payload_;  // empty for Null and None

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/json_piece_input.h"
+
 namespace {
 
 struct Outcome {
@@ -14,12 +16,18 @@ struct Outcome {
 };
 
 // Parses into a node that already holds a marker string, so that "nothing
-// was read" shows as the marker surviving.
-Outcome ParseCaptured(const std::string& text) {
+// was read" shows as the marker surviving. A step reads the text through
+// windows of that many bytes instead of in place.
+Outcome ParseCaptured(const std::string& text, size_t step = 0) {
   Outcome result;
   result.value.SetString("(unchanged)");
   testing::internal::CaptureStdout();
-  result.value.Parse(text);
+  if (step == 0) {
+    result.value.Parse(text);
+  } else {
+    JsonPieceInput pieces(text, step);
+    result.value.ParseStream(pieces);
+  }
   result.output = testing::internal::GetCapturedStdout();
   return result;
 }
@@ -67,12 +75,16 @@ struct Case {
   std::string output;  // exact report lines
 };
 
+// Every case is read in place and through windows of 1, 2 and 3 bytes, so
+// that each step back and look ahead also happens across a window's edge.
 void CheckCases(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
-    SCOPED_TRACE("input: " + c.text);
-    const Outcome r = ParseCaptured(c.text);
-    EXPECT_EQ(Dump(r.value), c.tree);
-    EXPECT_EQ(r.output, c.output);
+    for (size_t step : {0, 1, 2, 3}) {
+      SCOPED_TRACE("input: " + c.text + ", step " + std::to_string(step));
+      const Outcome r = ParseCaptured(c.text, step);
+      EXPECT_EQ(Dump(r.value), c.tree);
+      EXPECT_EQ(r.output, c.output);
+    }
   }
 }
 
@@ -163,23 +175,39 @@ TEST(JsonValueTest, ObjectsAndArrays) {
 }
 
 TEST(JsonValueTest, StreamKeepsWhatFollowsTheValue) {
-  std::istringstream object("{\"a\":1} tail");
-  JsonValue v;
-  v.ParseStream(object);
-  std::string rest;
-  std::getline(object, rest);
-  EXPECT_EQ(rest, " tail");
+  const std::pair<std::string, size_t> cases[] = {
+      {"{\"a\":7} tail", 7}, {"007", 1}, {"[3]x", 3},
+      {"12", 2},  // read to its end
+      {"5", 0},   // too short for the encoding test: nothing consumed
+  };
+  for (const auto& [text, position] : cases) {
+    SCOPED_TRACE(text);
+    JsonValue v;
+    JsonTextInput whole(text);
+    v.ParseStream(whole);
+    EXPECT_EQ(whole.position(), position);
+    JsonPieceInput pieces(text, 2);
+    v.ParseStream(pieces);
+    EXPECT_EQ(pieces.position(), position);
+  }
+}
 
-  std::istringstream zeros("007");
-  v.ParseStream(zeros);
-  std::getline(zeros, rest);
-  EXPECT_EQ(v.AsInteger(), 0);
-  EXPECT_EQ(rest, "07");
-
-  std::istringstream number("12");  // read to its end, as a stream reading would
-  v.ParseStream(number);
-  EXPECT_EQ(v.AsInteger(), 12);
-  EXPECT_TRUE(number.eof());
+// A text of many faults makes one line each, in order, byte for byte, also
+// past the reader's output buffer (a few hundred kilobytes).
+TEST(JsonValueTest, ManyReportsArriveWhole) {
+  const int kLines = 100000;
+  std::string text = "[";
+  std::string expected;
+  for (int i = 0; i < kLines; ++i) {
+    const char bad = static_cast<char>(i % 2 ? 'x' : '#');
+    text += bad;
+    expected += std::string("Invalid character found: '") + bad + "'\n";
+  }
+  text += "1]";
+  const Outcome r = ParseCaptured(text);
+  EXPECT_EQ(Dump(r.value), "[1]");
+  EXPECT_EQ(r.output.size(), expected.size());
+  EXPECT_TRUE(r.output == expected);  // not EXPECT_EQ: a mismatch would print megabytes
 }
 
 TEST(JsonValueTest, AccessorsNeverConvert) {
