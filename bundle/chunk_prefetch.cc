@@ -4,7 +4,7 @@
 #include <new>
 
 ChunkPrefetch::ChunkPrefetch(const std::wstring& path, const Descrambler& descrambler,
-                             std::vector<ChunkEntry> chunks)
+                             std::vector<ChunkEntry> chunks, size_t lanes)
     : chunks_(std::move(chunks)) {
   if (chunks_.empty()) return;
   size_t capacity = 0;
@@ -14,7 +14,9 @@ ChunkPrefetch::ChunkPrefetch(const std::wstring& path, const Descrambler& descra
       if (!slots_[s].filled.ok()) return;
       slots_[s].buffer.resize(capacity);
     }
-    for (size_t l = 0; l < kLanes && l < chunks_.size(); ++l) {
+    if (lanes == 0) lanes = std::max<uint32_t>(PlatformProcessorCount(), 2) - 1;
+    lanes = std::min(lanes, kMaxLanes);
+    for (size_t l = 0; l < lanes && l < chunks_.size(); ++l) {
       lanes_[l] = std::make_unique<Lane>();
       Lane* lane = lanes_[l].get();
       lane->owner = this;

@@ -1,11 +1,14 @@
 // Reads, descrambles and inflates a planned series of inner bundle chunks
-// ahead of the caller, on two threads: chunks are independent zlib streams
-// with their descrambler state in the index, so whichever thread is free
-// takes the next chunk, and inflating, the costliest step, uses both cores
-// while the caller writes. Chunks differ widely in cost (a text chunk
-// inflates several times slower than a stored one), so a thread never waits
-// for its turn, only for a free buffer. Each thread reads through its own
-// handle on the bundle file, so the bundle's own position and state are
+// ahead of the caller, on threads of their own, while the caller writes the
+// files: chunks are independent zlib streams with their descrambler state in
+// the index. One core is left to the caller (and, under Wine, to its server,
+// which every file created, written and closed goes through), so there are
+// as many threads as further processors, at least one: on two cores a second
+// inflating thread made extraction slower, not faster. With several threads,
+// whichever is free takes the next chunk: chunks differ widely in cost (a text
+// chunk inflates several times slower than a stored one), so a thread never
+// waits for its turn, only for a free buffer. Each thread reads through its
+// own handle on the bundle file, so the bundle's own position and state are
 // never touched.
 #pragma once
 
@@ -22,9 +25,10 @@
 class ChunkPrefetch {
  public:
   // `descrambler` gives the key; each chunk carries its own state. Chunks
-  // are handed out in the order given.
+  // are handed out in the order given. `lanes` threads (0: one per processor
+  // beyond the first, at least one; at most kMaxLanes).
   ChunkPrefetch(const std::wstring& path, const Descrambler& descrambler,
-                std::vector<ChunkEntry> chunks);
+                std::vector<ChunkEntry> chunks, size_t lanes = 0);
   // Stops the threads after the chunks they are on and waits for them.
   ~ChunkPrefetch();
   ChunkPrefetch(const ChunkPrefetch&) = delete;
@@ -37,8 +41,9 @@ class ChunkPrefetch {
   // a chunk could not be read or inflated, or every chunk was taken.
   const uint8_t* Next();
 
+ static constexpr size_t kMaxLanes = 3;
+
  private:
-  static constexpr size_t kLanes = 2;
   // Chunk n is inflated into slot n % kSlots; a thread may take chunk n only
   // once the caller has let go of chunk n - kSlots.
   static constexpr size_t kSlots = 4;
@@ -69,7 +74,7 @@ class ChunkPrefetch {
 
   std::vector<ChunkEntry> chunks_;
   Slot slots_[kSlots];
-  std::unique_ptr<Lane> lanes_[kLanes];
+  std::unique_ptr<Lane> lanes_[kMaxLanes];
   Mutex lock_;
   size_t claimed_ = 0;   // under lock_: chunks taken by the threads
   size_t released_ = 0;  // under lock_: chunks the caller let go of

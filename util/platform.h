@@ -80,6 +80,9 @@ bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
 // false for a plain file or directory and for a name that does not exist.
 bool IsReparsePoint(const std::wstring& path);
 
+// Processors the process may run on; at least 1.
+uint32_t PlatformProcessorCount();
+
 // Diagnostics services.
 uint32_t PlatformTickCount();
 uint32_t PlatformThreadId();

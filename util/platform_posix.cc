@@ -149,6 +149,11 @@ uint32_t PlatformTickCount() {
 
 uint32_t PlatformThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
+uint32_t PlatformProcessorCount() {
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<uint32_t>(n) : 1;
+}
+
 void PlatformDebugOutput(const char* text) {
   // Host builds have no debugger channel; the packer and tests use the trace sink.
   (void)text;

@@ -165,4 +165,10 @@ bool IsReparsePoint(const std::wstring& path) {
 
 uint32_t PlatformTickCount() { return GetTickCount(); }
 uint32_t PlatformThreadId() { return GetCurrentThreadId(); }
+
+uint32_t PlatformProcessorCount() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
 void PlatformDebugOutput(const char* text) { OutputDebugStringA(text); }

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "bundle/bundle_file.h"
+#include "bundle/chunk_prefetch.h"
 #include "bundle/descrambler.h"
 #include "integrity/builtin_keys.h"
 #include "test_keys.h"
@@ -210,6 +211,42 @@ TEST(BundleFileTest, PlannedExtractionMatchesDirectReadsInAnyOrder) {
     Bytes extracted;
     ASSERT_TRUE(ReadWholeFile(out, &extracted));
     EXPECT_EQ(records[r].content, extracted) << r;
+  }
+}
+
+// Every lane count hands out the chunks in order, whichever thread inflated
+// them, and one that cannot be read ends the series there.
+TEST(ChunkPrefetchTest, AnyNumberOfLanesDeliversTheChunksInOrder) {
+  std::vector<Record> records;
+  for (int i = 0; i < 5; ++i) records.push_back({"r" + std::to_string(i), Pattern(7000 * i + 3, i)});
+  TempDir dir;
+  BundleFile file;
+  ASSERT_TRUE(OpenAsInstaller(&file, dir, BuildBundle(records, 900)));
+  Descrambler descrambler;
+  descrambler.SetKey(KeyTable().data(), KeyTable().size());
+  for (const bool broken : {false, true}) {
+    std::vector<ChunkEntry> chunks;
+    Bytes expected;
+    for (size_t r = 0; r < records.size(); ++r) {
+      chunks.insert(chunks.end(), file.records()[r].chunks.begin(), file.records()[r].chunks.end());
+      expected.insert(expected.end(), records[r].content.begin(), records[r].content.end());
+    }
+    const size_t breakAt = chunks.size() - 5;
+    if (broken) chunks[breakAt].offset += 1;
+    for (size_t lanes = 1; lanes <= ChunkPrefetch::kMaxLanes; ++lanes) {
+      ChunkPrefetch prefetch(dir.File(L"ibnd"), descrambler, chunks, lanes);
+      ASSERT_TRUE(prefetch.ok());
+      Bytes got;
+      size_t n = 0;
+      for (; n < chunks.size(); ++n) {
+        const uint8_t* plain = prefetch.Next();
+        if (!plain) break;
+        got.insert(got.end(), plain, plain + chunks[n].plain_length);
+      }
+      EXPECT_EQ(n, broken ? breakAt : chunks.size()) << lanes;
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin())) << lanes;
+      EXPECT_EQ(prefetch.Next(), nullptr) << lanes;
+    }
   }
 }
 
