@@ -26,6 +26,11 @@ ChunkPrefetch::ChunkPrefetch(const std::wstring& path, const Descrambler& descra
       if (!lane->thread.Start(&ChunkPrefetch::Work, lane)) break;
       ok_ = true;  // one thread is enough to go on
     }
+    if (ok_) {
+      auto caller = std::make_unique<Lane>();
+      caller->descrambler = descrambler;
+      if (caller->file.Open(path, FileAccess::kReadDenyWrite)) caller_ = std::move(caller);
+    }
   } catch (const std::bad_alloc&) {
   }
   if (!ok_) Stop();
@@ -52,12 +57,23 @@ void ChunkPrefetch::Work(void* context) {
   ChunkPrefetch* self = lane->owner;
   size_t n = 0;
   while (self->Claim(lane, &n)) {
-    Slot& slot = self->slots_[n % kSlots];
-    slot.filled_ok = self->Fill(lane, n, slot.buffer.data());
-    const bool ok = slot.filled_ok;
-    slot.filled.Post();  // the slot belongs to the caller from here on
-    if (!ok) return;     // the caller stops at this chunk
+    self->FillSlot(lane, n);
+    if (!self->slots_[n % kSlots].filled_ok) return;  // the caller stops at this chunk
   }
+}
+
+void ChunkPrefetch::FillSlot(Lane* lane, size_t number) {
+  Slot& slot = slots_[number % kSlots];
+  slot.filled_ok = Fill(lane, number, slot.buffer.data());
+  slot.filled.Post();  // the slot belongs to the caller from here on
+}
+
+bool ChunkPrefetch::TryClaim(size_t* number) {
+  lock_.Lock();
+  const bool go = !stop_ && claimed_ < chunks_.size() && claimed_ < released_ + kSlots;
+  if (go) *number = claimed_++;
+  lock_.Unlock();
+  return go;
 }
 
 bool ChunkPrefetch::Claim(Lane* lane, size_t* number) {
@@ -101,6 +117,9 @@ const uint8_t* ChunkPrefetch::Next() {
   if (!ok_ || failed_ || next_ >= chunks_.size()) return nullptr;
   if (holding_) Release();
   Slot& slot = slots_[next_++ % kSlots];
+  // Rather than wait, fill a later chunk (or this one, if no thread has it yet).
+  size_t number = 0;
+  while (caller_ && !slot.filled.posted() && TryClaim(&number)) FillSlot(caller_.get(), number);
   slot.filled.Take();
   holding_ = true;
   failed_ = !slot.filled_ok;

@@ -9,7 +9,8 @@
 // chunk inflates several times slower than a stored one), so a thread never
 // waits for its turn, only for a free buffer. Each thread reads through its
 // own handle on the bundle file, so the bundle's own position and state are
-// never touched.
+// never touched. A caller that would wait for its chunk inflates a later one
+// itself meanwhile, through a handle of its own.
 #pragma once
 
 #include <memory>
@@ -67,6 +68,9 @@ class ChunkPrefetch {
   // The next chunk number for `lane`, once its slot is free; false when the
   // work is over.
   bool Claim(Lane* lane, size_t* number);
+  // The next chunk number if its slot is free now.
+  bool TryClaim(size_t* number);
+  void FillSlot(Lane* lane, size_t number);
   // The caller is done with its chunk: its slot is free.
   void Release();
   void Stop();
@@ -75,6 +79,7 @@ class ChunkPrefetch {
   std::vector<ChunkEntry> chunks_;
   Slot slots_[kSlots];
   std::unique_ptr<Lane> lanes_[kMaxLanes];
+  std::unique_ptr<Lane> caller_;  // the caller's own, for chunks it fills while it waits
   Mutex lock_;
   size_t claimed_ = 0;   // under lock_: chunks taken by the threads
   size_t released_ = 0;  // under lock_: chunks the caller let go of

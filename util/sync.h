@@ -86,6 +86,8 @@ class Handoff {
     posted_.store(true, std::memory_order_release);
     if (sleeping_.exchange(false, std::memory_order_acq_rel)) event_.Set();
   }
+  // Whether a Post has come that Take would consume at once.
+  bool posted() const { return posted_.load(std::memory_order_acquire); }
   // Returns once a Post has come, and consumes it.
   void Take() {
     if (!posted_.load(std::memory_order_acquire)) {
