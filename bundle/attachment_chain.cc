@@ -25,22 +25,26 @@ bool ChainWalker::LoadWindow() {
   return false;
 }
 
+bool ParseTrailer(const uint8_t* trailer, int64_t position, AttachmentInfo* info) {
+  if (ByteReader::LoadU32(trailer + kTrailerMagicField) != kAttachmentMagic) return false;
+  info->type.assign(reinterpret_cast<const char*>(trailer + kTrailerTypeField), kTypeSize);
+  info->size = ByteReader::LoadU32(trailer + kTrailerSizeField);
+  info->trailerOffset = position;
+  info->dataOffset = position - static_cast<int64_t>(info->size);
+  std::copy(trailer, trailer + kDigestSize, info->digest.begin());
+  return true;
+}
+
 ChainWalker::Step ChainWalker::Next(AttachmentInfo* info) {
   if (next_ < 0) return Step::kEnd;
   if (!LoadWindow()) {
     next_ = -1;
     return Step::kReadFail;
   }
-  const uint8_t* trailer = window_.data() + (next_ - window_start_);
-  if (ByteReader::LoadU32(trailer + kTrailerMagicField) != kAttachmentMagic) {
+  if (!ParseTrailer(window_.data() + (next_ - window_start_), next_, info)) {
     next_ = -1;
     return Step::kEnd;
   }
-  info->type.assign(reinterpret_cast<const char*>(trailer + kTrailerTypeField), kTypeSize);
-  info->size = ByteReader::LoadU32(trailer + kTrailerSizeField);
-  info->trailerOffset = next_;
-  info->dataOffset = next_ - static_cast<int64_t>(info->size);
-  std::copy(trailer, trailer + kDigestSize, info->digest.begin());
   // 64-bit: a huge size field moves below 0 instead of wrapping.
   next_ = info->dataOffset - static_cast<int64_t>(kTrailerSize);
   return Step::kTrailer;

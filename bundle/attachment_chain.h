@@ -37,6 +37,10 @@ struct AttachmentInfo {
   std::array<uint8_t, kDigestSize> digest{};
 };
 
+// Reads the trailer that lies at `position` (28 bytes at `trailer`) into
+// `info`; false when it has no magic. `info->dataOffset` may be negative.
+bool ParseTrailer(const uint8_t* trailer, int64_t position, AttachmentInfo* info);
+
 // Steps through the trailers of a chain, nearest to the chain end first.
 // Trailers are read through a window of the file that ends at the trailer, so
 // a run of small attachments costs one read per window, not one per trailer.

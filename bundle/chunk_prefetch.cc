@@ -20,7 +20,6 @@ ChunkPrefetch::ChunkPrefetch(const std::wstring& path, const Descrambler& descra
       lanes_[l] = std::make_unique<Lane>();
       Lane* lane = lanes_[l].get();
       lane->owner = this;
-      lane->number = l;
       lane->descrambler = descrambler;
       if (!lane->wake.ok() || !lane->file.Open(path, FileAccess::kReadDenyWrite)) break;
       if (!lane->thread.Start(&ChunkPrefetch::Work, lane)) break;
@@ -41,15 +40,19 @@ ChunkPrefetch::~ChunkPrefetch() { Stop(); }
 void ChunkPrefetch::Stop() {
   lock_.Lock();
   stop_ = true;
+  WakeWaiting();
+  lock_.Unlock();
+  for (auto& lane : lanes_)
+    if (lane) lane->thread.Join();
+}
+
+void ChunkPrefetch::WakeWaiting() {
   for (auto& lane : lanes_) {
     if (lane && lane->waiting) {
       lane->waiting = false;
       lane->wake.Post();
     }
   }
-  lock_.Unlock();
-  for (auto& lane : lanes_)
-    if (lane) lane->thread.Join();
 }
 
 void ChunkPrefetch::Work(void* context) {
@@ -93,12 +96,7 @@ bool ChunkPrefetch::Claim(Lane* lane, size_t* number) {
 void ChunkPrefetch::Release() {
   lock_.Lock();
   ++released_;
-  for (auto& lane : lanes_) {
-    if (lane && lane->waiting) {
-      lane->waiting = false;
-      lane->wake.Post();
-    }
-  }
+  WakeWaiting();
   lock_.Unlock();
 }
 

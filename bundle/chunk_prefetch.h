@@ -50,7 +50,6 @@ class ChunkPrefetch {
   static constexpr size_t kSlots = 4;
   struct Lane {
     ChunkPrefetch* owner = nullptr;
-    size_t number = 0;
     BufferedFile file;
     Descrambler descrambler;
     ScratchBuffer stored;
@@ -73,6 +72,8 @@ class ChunkPrefetch {
   void FillSlot(Lane* lane, size_t number);
   // The caller is done with its chunk: its slot is free.
   void Release();
+  // Under lock_: wakes every thread waiting for a slot.
+  void WakeWaiting();
   void Stop();
   bool Fill(Lane* lane, size_t chunk, uint8_t* buffer);
 

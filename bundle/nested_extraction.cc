@@ -7,7 +7,6 @@
 #include <new>
 #include <vector>
 
-#include "util/byte_reader.h"
 #include "util/write_behind.h"
 
 namespace {
@@ -50,13 +49,7 @@ bool NestedExtraction::Prepare(File& container, const AttachmentInfo& outer) {
   int64_t next = static_cast<int64_t>(outer.size) - static_cast<int64_t>(kTrailerSize);
   bool found = false;
   while (!found && next >= base) {
-    const uint8_t* trailer = tail.data() + (next - base);
-    if (ByteReader::LoadU32(trailer + kTrailerMagicField) != kAttachmentMagic) return false;
-    nested_.type.assign(reinterpret_cast<const char*>(trailer + kTrailerTypeField), kTypeSize);
-    nested_.size = ByteReader::LoadU32(trailer + kTrailerSizeField);
-    nested_.trailerOffset = next;
-    nested_.dataOffset = next - static_cast<int64_t>(nested_.size);
-    std::copy(trailer, trailer + kDigestSize, nested_.digest.begin());
+    if (!ParseTrailer(tail.data() + (next - base), next, &nested_)) return false;
     found = nested_.type == type_;
     next = nested_.dataOffset - static_cast<int64_t>(kTrailerSize);
   }
