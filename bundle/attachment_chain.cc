@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "util/byte_reader.h"
 #include "util/read_ahead.h"
@@ -70,6 +71,10 @@ void MaskAttachmentBytes(uint8_t* data, size_t n) {
   for (; i < n; ++i) data[i] ^= kAttachmentMask;
 }
 
+namespace {
+constexpr size_t kMinThreadedPiece = 256 * 1024;
+}  // namespace
+
 DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, size_t chunkSize,
                                 const std::function<bool(const uint8_t*, size_t)>& sink,
                                 const std::function<void(uint64_t)>& beforeChunk,
@@ -100,25 +105,27 @@ DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, siz
     return true;
   };
   const uint64_t count = (uint64_t{info.size} + piece - 1) / piece;
-  if (count == 1) {
-    // One piece: the walk's reused buffer, and no second thread.
-    if (buffer->size() < piece) buffer->resize(piece);
-    if (beforeChunk) beforeChunk(info.size);
-    if (!fill(0, buffer->data())) return DataResult::kReadFail;
-    if (sink && !sink(buffer->data(), piece)) return DataResult::kSinkFail;
-  } else {
-    // Reading, unmasking and hashing run on a second thread, a piece ahead of
-    // the sink; only that thread touches the container until `pieces` is gone.
-    ReadAhead pieces(count, piece, fill, /*threaded=*/true);
-    uint64_t remaining = info.size;
-    for (uint64_t index = 0; remaining > 0; ++index) {
-      if (beforeChunk) beforeChunk(remaining);
-      const size_t chunk = length(index);
-      const uint8_t* data = pieces.Next();
-      if (!data) return DataResult::kReadFail;
-      if (sink && !sink(data, chunk)) return DataResult::kSinkFail;
-      remaining -= chunk;
-    }
+  // With a sink that takes large pieces (a file being written), reading,
+  // unmasking and hashing run on a second thread, a piece ahead of it, and
+  // only that thread touches the container until `ahead` is gone. Without a
+  // sink, or with small pieces (a read into memory), there is nothing to
+  // overlap with and the hand-offs would cost more than they save: the
+  // pieces then go through the walk's reused buffer.
+  std::optional<ReadAhead> ahead;
+  if (count > 1 && sink && piece >= kMinThreadedPiece) {
+    ahead.emplace(count, piece, fill, /*threaded=*/true);
+  } else if (buffer->size() < piece) {
+    buffer->resize(piece);
+  }
+  uint64_t remaining = info.size;
+  for (uint64_t index = 0; remaining > 0; ++index) {
+    if (beforeChunk) beforeChunk(remaining);
+    const size_t chunk = length(index);
+    const uint8_t* data =
+        ahead ? ahead->Next() : fill(index, buffer->data()) ? buffer->data() : nullptr;
+    if (!data) return DataResult::kReadFail;
+    if (sink && !sink(data, chunk)) return DataResult::kSinkFail;
+    remaining -= chunk;
   }
   uint8_t digest[kDigestSize];
   md5.Final(digest);

@@ -53,7 +53,7 @@ class ChainWalker {
     kEnd,       // a trailer without the magic, or the next position is below 0
     kReadFail,  // a trailer could not be read whole
   };
-  static constexpr size_t kWindowSize = 16 * 1024;
+  static constexpr size_t kWindowSize = 64 * 1024;
 
   ChainWalker(File& container, int64_t chainEnd)
       : file_(container), next_(chainEnd - static_cast<int64_t>(kTrailerSize)) {}
@@ -81,7 +81,9 @@ enum class DataResult { kOk, kInvalidPosition, kReadFail, kSinkFail, kDigestMism
 // kSinkFail). `beforeChunk`, when set, is called with the bytes still
 // remaining before each chunk is read. The chunk buffer is `*buffer`, grown
 // as needed and kept, so a caller that streams many attachments passes the
-// same one; never larger than the chunk size or the attachment.
+// same one; never larger than the chunk size or the attachment. (A sink given
+// pieces of 256 KiB or more gets them from a read-ahead thread's own
+// buffers instead.)
 DataResult StreamAttachmentData(File& container, const AttachmentInfo& info, size_t chunkSize,
                                 const std::function<bool(const uint8_t*, size_t)>& sink,
                                 const std::function<void(uint64_t)>& beforeChunk,

@@ -10,11 +10,11 @@ import argparse
 import hashlib
 import os
 import re
+import selectors
 import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 MASK = 0xA7
@@ -67,42 +67,53 @@ def empty_chunk_bundle(key, chunks):
     return body + block + struct.pack("<I", len(block)) + b"QXSG" + bytes(20)
 
 
-def measure(argv, runs=5):
-    """(wall s, CPU s, peak kB, exit code) of a command, the run of median CPU
-    time of `runs`; standard output goes through a pipe, as when a person
-    reads it. CPU time (user + system) is the steadier figure on a busy
-    machine."""
-    results = []
+def run_once(argv):
+    """(CPU s, wall s, peak kB, exit code) of one run of a command; standard
+    output goes through a pipe, as when a person reads it. CPU time (user +
+    system) is the steadier figure on a busy machine."""
+    # wait4 gives the CPU time to the microsecond (`time` rounds it to
+    # 10 ms); `time` gives the peak of the command itself (a child forked
+    # from this script would start with the script's own peak).
+    start = time.perf_counter()
+    p = subprocess.Popen(["/usr/bin/time", "-f", "PEAK %M"] + argv, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE)
+    # Both pipes are drained a megabyte at a time as soon as they hold
+    # anything: a slow reader would make the command wait on a full pipe,
+    # and the switches that costs would count as the command's own time.
+    err_fd = p.stderr.fileno()
+    out = {p.stdout.fileno(): bytearray(), err_fd: bytearray()}
+    with selectors.DefaultSelector() as sel:
+        for fd in out:
+            sel.register(fd, selectors.EVENT_READ)
+        while sel.get_map():
+            for key, _ in sel.select():
+                piece = os.read(key.fd, 1 << 20)
+                if piece:
+                    out[key.fd] += piece
+                else:
+                    sel.unregister(key.fd)
+    _, status, usage = os.wait4(p.pid, 0)
+    wall = time.perf_counter() - start
+    p.stdout.close()
+    p.stderr.close()
+    peak = int(re.search(rb"PEAK ([0-9]+)", bytes(out[err_fd])).group(1))
+    return (usage.ru_utime + usage.ru_stime, wall, peak, os.waitstatus_to_exitcode(status))
+
+
+def compare(label, crafted_cmd, valid_cmd, size, runs=9):
+    # The two commands alternate, so a change in the machine's load falls on
+    # both alike; each figure is the run of median CPU time.
+    crafted, valid = [], []
     for _ in range(runs):
-        # wait4 gives the CPU time to the microsecond (`time` rounds it to
-        # 10 ms); `time` gives the peak of the command itself (a child forked
-        # from this script would start with the script's own peak).
-        start = time.perf_counter()
-        p = subprocess.Popen(["/usr/bin/time", "-f", "PEAK %M"] + argv, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
-        out = {}
-        readers = [threading.Thread(target=lambda k=k, f=f: out.__setitem__(k, f.read()))
-                   for k, f in (("out", p.stdout), ("err", p.stderr))]
-        for r in readers:
-            r.start()
-        _, status, usage = os.wait4(p.pid, 0)
-        wall = time.perf_counter() - start
-        for r in readers:
-            r.join()
-        peak = int(re.search(rb"PEAK ([0-9]+)", out["err"]).group(1))
-        results.append((usage.ru_utime + usage.ru_stime, wall, peak,
-                        os.waitstatus_to_exitcode(status)))
-    cpu, wall, peak, code = sorted(results)[len(results) // 2]
-    return wall, cpu, peak, code
-
-
-def compare(label, crafted_cmd, valid_cmd, size):
-    c = measure(crafted_cmd)
-    v = measure(valid_cmd)
+        crafted.append(run_once(crafted_cmd))
+        valid.append(run_once(valid_cmd))
+    median = lambda rs: sorted(rs)[len(rs) // 2]
+    c_cpu, c_wall, c_peak, c_code = median(crafted)
+    v_cpu, v_wall, v_peak, v_code = median(valid)
     print("%-42s %5.1f MB | crafted %5.3f s wall %5.3f s CPU %6.1f MB (exit %d)"
           " | valid %5.3f s wall %5.3f s CPU %6.1f MB (exit %d) | CPU ratio %.1f, memory ratio %.2f"
-          % (label, size / 1e6, c[0], c[1], c[2] / 1024, c[3], v[0], v[1], v[2] / 1024, v[3],
-             c[1] / max(v[1], 1e-6), c[2] / v[2]))
+          % (label, size / 1e6, c_wall, c_cpu, c_peak / 1024, c_code, v_wall, v_cpu,
+             v_peak / 1024, v_code, c_cpu / max(v_cpu, 1e-6), c_peak / v_peak))
     sys.stdout.flush()
 
 

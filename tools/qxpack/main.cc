@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "tools/qxpack/commands.h"
 
 int Fail(const std::string& message) {
@@ -48,6 +50,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
+  // A listing of a long chain or a reader's reports can run to millions of
+  // lines: into a pipe or a file they go out in 64 KiB writes rather than a
+  // page at a time. A terminal keeps its line buffering.
+  if (isatty(STDOUT_FILENO) != 1) std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) == 0) {
       Args args(argv + 2, argv + argc);
