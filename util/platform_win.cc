@@ -40,7 +40,13 @@ bool File::Open(const std::wstring& path, FileAccess access) {
       flags |= FILE_FLAG_OPEN_REPARSE_POINT;
       break;
   }
-  HANDLE h = CreateFileW(path.c_str(), desired, share, nullptr, disposition, flags, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), desired, share, nullptr,
+                         access == FileAccess::kCreate ? CREATE_NEW : disposition, flags, nullptr);
+  // A new file is made without truncating: some file systems treat a
+  // truncated file as one being replaced and write it out as it is closed.
+  if (h == INVALID_HANDLE_VALUE && access == FileAccess::kCreate &&
+      GetLastError() == ERROR_FILE_EXISTS)
+    h = CreateFileW(path.c_str(), desired, share, nullptr, disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   if (access == FileAccess::kAppend) {
     // Opened without following: a link planted under the name is the object
