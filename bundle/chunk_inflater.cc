@@ -3,13 +3,6 @@
 #include <cstring>
 #include <new>
 
-uint8_t* ScratchBuffer::Reserve(size_t n) {
-  if (n <= capacity_ && bytes_) return bytes_.get();
-  bytes_.reset(new (std::nothrow) uint8_t[n ? n : 1]);
-  capacity_ = bytes_ ? n : 0;
-  return bytes_.get();
-}
-
 ChunkInflater::ChunkInflater() {
   std::memset(&stream_, 0, sizeof stream_);
   ready_ = inflateInit(&stream_) == Z_OK;

@@ -10,16 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-// A grow-only byte buffer whose contents are not initialised.
-class ScratchBuffer {
- public:
-  // At least `n` bytes, old contents lost on growth; null when memory runs out.
-  uint8_t* Reserve(size_t n);
-
- private:
-  std::unique_ptr<uint8_t[]> bytes_;
-  size_t capacity_ = 0;
-};
+#include "util/scratch_buffer.h"
 
 class ChunkInflater {
  public:

@@ -11,8 +11,7 @@ ChunkPrefetch::ChunkPrefetch(const std::wstring& path, const Descrambler& descra
   for (const ChunkEntry& chunk : chunks_) capacity = std::max<size_t>(capacity, chunk.plain_length);
   try {
     for (size_t s = 0; s < kSlots && s < chunks_.size(); ++s) {
-      if (!slots_[s].filled.ok()) return;
-      slots_[s].buffer.resize(capacity);
+      if (!slots_[s].filled.ok() || !slots_[s].buffer.Reserve(capacity)) return;
     }
     if (lanes == 0) lanes = std::max<uint32_t>(PlatformProcessorCount(), 2) - 1;
     lanes = std::min(lanes, kMaxLanes);

@@ -59,7 +59,7 @@ class ChunkPrefetch {
     Thread thread;
   };
   struct Slot {
-    std::vector<uint8_t> buffer;
+    ScratchBuffer buffer;  // not zero-filled: pages are touched only as chunks fill them
     bool filled_ok = false;
     Handoff filled;
   };

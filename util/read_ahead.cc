@@ -1,10 +1,13 @@
 #include "util/read_ahead.h"
 
+#include <new>
+
 ReadAhead::ReadAhead(uint64_t count, size_t capacity, Fill fill, bool threaded)
     : count_(count), fill_(std::move(fill)) {
-  slots_[0].buffer.resize(capacity);
+  if (!slots_[0].buffer.Reserve(capacity)) throw std::bad_alloc();
   if (!threaded || count < 2) return;
-  for (size_t i = 1; i < kDepth; ++i) slots_[i].buffer.resize(capacity);
+  for (size_t i = 1; i < kDepth; ++i)
+    if (!slots_[i].buffer.Reserve(capacity)) return;  // the caller's thread does the work
   for (Slot& slot : slots_) {
     if (!slot.filled.ok() || !slot.free.ok()) return;
     slot.free.Post();

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 
+#include "util/scratch_buffer.h"
 #include "util/sync.h"
 
 class ReadAhead {
@@ -33,7 +33,7 @@ class ReadAhead {
  private:
   static constexpr size_t kDepth = 2;
   struct Slot {
-    std::vector<uint8_t> buffer;
+    ScratchBuffer buffer;
     bool filled_ok = false;
     Handoff filled;
     Handoff free;

@@ -1,11 +1,13 @@
 #include "util/write_behind.h"
 
 #include <cstring>
+#include <new>
 
 WriteBehind::WriteBehind(size_t capacity, Work work, bool threaded) : work_(std::move(work)) {
-  slots_[0].buffer.resize(capacity);
+  if (!slots_[0].buffer.Reserve(capacity)) throw std::bad_alloc();
   if (!threaded) return;
-  for (size_t i = 1; i < kDepth; ++i) slots_[i].buffer.resize(capacity);
+  for (size_t i = 1; i < kDepth; ++i)
+    if (!slots_[i].buffer.Reserve(capacity)) return;  // the caller's thread does the work
   for (Slot& slot : slots_) {
     if (!slot.filled.ok() || !slot.free.ok()) return;
     slot.free.Post();
@@ -31,7 +33,7 @@ void WriteBehind::Consume(void* context) {
 }
 
 bool WriteBehind::Push(const uint8_t* data, size_t n) {
-  if (finished_ || failed_ || n > slots_[0].buffer.size()) return false;
+  if (finished_ || failed_ || n > slots_[0].buffer.capacity()) return false;
   if (!threaded_) {
     std::memcpy(slots_[0].buffer.data(), data, n);
     if (!work_(slots_[0].buffer.data(), n)) failed_ = true;

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 
+#include "util/scratch_buffer.h"
 #include "util/sync.h"
 
 class WriteBehind {
@@ -36,7 +36,7 @@ class WriteBehind {
  private:
   static constexpr size_t kDepth = 2;
   struct Slot {
-    std::vector<uint8_t> buffer;
+    ScratchBuffer buffer;
     size_t length = 0;
     bool last = false;  // no piece: the worker ends here
     Handoff filled;
