@@ -4,15 +4,21 @@
 #include <new>
 
 ChunkPrefetch::ChunkPrefetch(const std::wstring& path, const Descrambler& descrambler,
-                             std::vector<ChunkEntry> chunks, size_t lanes)
+                             std::vector<ChunkEntry> chunks, size_t lanes, size_t ring_bytes)
     : chunks_(std::move(chunks)) {
   if (chunks_.empty()) return;
-  size_t capacity = 0;
-  for (const ChunkEntry& chunk : chunks_) capacity = std::max<size_t>(capacity, chunk.plain_length);
+  uint64_t total = 0;
+  size_t largest = 0;
+  for (const ChunkEntry& chunk : chunks_) {
+    total += chunk.plain_length;
+    largest = std::max<size_t>(largest, chunk.plain_length);
+  }
+  ring_size_ = static_cast<size_t>(std::min<uint64_t>(std::max(ring_bytes, largest), total));
+  if (ring_size_ == 0) ring_size_ = 1;  // chunks of no bytes still get a place
   try {
-    for (size_t s = 0; s < kSlots && s < chunks_.size(); ++s) {
-      if (!slots_[s].filled.ok() || !slots_[s].buffer.Reserve(capacity)) return;
-    }
+    if (!ring_.Reserve(ring_size_)) return;
+    for (Ticket& ticket : tickets_)
+      if (!ticket.filled.ok()) return;
     if (lanes == 0) lanes = std::max<uint32_t>(PlatformProcessorCount(), 2) - 1;
     lanes = std::min(lanes, kMaxLanes);
     for (size_t l = 0; l < lanes && l < chunks_.size(); ++l) {
@@ -59,35 +65,51 @@ void ChunkPrefetch::Work(void* context) {
   ChunkPrefetch* self = lane->owner;
   size_t n = 0;
   while (self->Claim(lane, &n)) {
-    self->FillSlot(lane, n);
-    if (!self->slots_[n % kSlots].filled_ok) return;  // the caller stops at this chunk
+    self->FillChunk(lane, n);
+    if (!self->tickets_[n % kTickets].filled_ok) return;  // the caller stops at this chunk
   }
 }
 
-void ChunkPrefetch::FillSlot(Lane* lane, size_t number) {
-  Slot& slot = slots_[number % kSlots];
-  slot.filled_ok = Fill(lane, number, slot.buffer.data());
-  slot.filled.Post();  // the slot belongs to the caller from here on
+void ChunkPrefetch::FillChunk(Lane* lane, size_t number) {
+  Ticket& ticket = tickets_[number % kTickets];
+  ticket.filled_ok = Fill(lane, number, ticket.plain);
+  ticket.filled.Post();  // the chunk belongs to the caller from here on
+}
+
+bool ChunkPrefetch::TakeNext(size_t* number) {
+  if (claimed_ >= released_ + kTickets) return false;
+  const size_t size = chunks_[claimed_].plain_length;
+  // A chunk never wraps: one that would is placed at the ring's start.
+  uint64_t start = head_;
+  if (start % ring_size_ + size > ring_size_) start += ring_size_ - start % ring_size_;
+  // The bytes from the oldest chunk in flight to this one's end must fit;
+  // with none in flight every chunk fits (the ring holds the largest).
+  const uint64_t oldest = claimed_ == released_ ? start : tickets_[released_ % kTickets].start;
+  if (start + size - oldest > ring_size_) return false;
+  Ticket& ticket = tickets_[claimed_ % kTickets];
+  ticket.start = start;
+  ticket.plain = ring_.data() + start % ring_size_;
+  head_ = start + size;
+  *number = claimed_++;
+  return true;
 }
 
 bool ChunkPrefetch::TryClaim(size_t* number) {
   lock_.Lock();
-  const bool go = !stop_ && claimed_ < chunks_.size() && claimed_ < released_ + kSlots;
-  if (go) *number = claimed_++;
+  const bool go = !stop_ && claimed_ < chunks_.size() && TakeNext(number);
   lock_.Unlock();
   return go;
 }
 
 bool ChunkPrefetch::Claim(Lane* lane, size_t* number) {
   lock_.Lock();
-  while (!stop_ && claimed_ < chunks_.size() && claimed_ >= released_ + kSlots) {
+  bool go = false;
+  while (!stop_ && claimed_ < chunks_.size() && !(go = TakeNext(number))) {
     lane->waiting = true;
     lock_.Unlock();
     lane->wake.Take();
     lock_.Lock();
   }
-  const bool go = !stop_ && claimed_ < chunks_.size();
-  if (go) *number = claimed_++;
   lock_.Unlock();
   return go;
 }
@@ -113,12 +135,12 @@ bool ChunkPrefetch::Fill(Lane* lane, size_t number, uint8_t* buffer) {
 const uint8_t* ChunkPrefetch::Next() {
   if (!ok_ || failed_ || next_ >= chunks_.size()) return nullptr;
   if (holding_) Release();
-  Slot& slot = slots_[next_++ % kSlots];
+  Ticket& ticket = tickets_[next_++ % kTickets];
   // Rather than wait, fill a later chunk (or this one, if no thread has it yet).
   size_t number = 0;
-  while (caller_ && !slot.filled.posted() && TryClaim(&number)) FillSlot(caller_.get(), number);
-  slot.filled.Take();
+  while (caller_ && !ticket.filled.posted() && TryClaim(&number)) FillChunk(caller_.get(), number);
+  ticket.filled.Take();
   holding_ = true;
-  failed_ = !slot.filled_ok;
-  return failed_ ? nullptr : slot.buffer.data();
+  failed_ = !ticket.filled_ok;
+  return failed_ ? nullptr : ticket.plain;
 }

@@ -215,7 +215,9 @@ TEST(BundleFileTest, PlannedExtractionMatchesDirectReadsInAnyOrder) {
 }
 
 // Every lane count hands out the chunks in order, whichever thread inflated
-// them, and one that cannot be read ends the series there.
+// them, and one that cannot be read ends the series there. A ring smaller
+// than two chunks (each then waits for the one before to be let go), one that
+// wraps between chunks, and the default one.
 TEST(ChunkPrefetchTest, AnyNumberOfLanesDeliversTheChunksInOrder) {
   std::vector<Record> records;
   for (int i = 0; i < 5; ++i) records.push_back({"r" + std::to_string(i), Pattern(7000 * i + 3, i)});
@@ -233,8 +235,9 @@ TEST(ChunkPrefetchTest, AnyNumberOfLanesDeliversTheChunksInOrder) {
     }
     const size_t breakAt = chunks.size() - 5;
     if (broken) chunks[breakAt].offset += 1;
-    for (size_t lanes = 1; lanes <= ChunkPrefetch::kMaxLanes; ++lanes) {
-      ChunkPrefetch prefetch(dir.File(L"ibnd"), descrambler, chunks, lanes);
+    for (size_t lanes = 1; lanes <= ChunkPrefetch::kMaxLanes; ++lanes)
+    for (size_t ring : {size_t{1}, size_t{2500}, ChunkPrefetch::kRingBytes}) {
+      ChunkPrefetch prefetch(dir.File(L"ibnd"), descrambler, chunks, lanes, ring);
       ASSERT_TRUE(prefetch.ok());
       Bytes got;
       size_t n = 0;
@@ -243,9 +246,9 @@ TEST(ChunkPrefetchTest, AnyNumberOfLanesDeliversTheChunksInOrder) {
         if (!plain) break;
         got.insert(got.end(), plain, plain + chunks[n].plain_length);
       }
-      EXPECT_EQ(n, broken ? breakAt : chunks.size()) << lanes;
-      EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin())) << lanes;
-      EXPECT_EQ(prefetch.Next(), nullptr) << lanes;
+      EXPECT_EQ(n, broken ? breakAt : chunks.size()) << lanes << " " << ring;
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin())) << lanes << " " << ring;
+      EXPECT_EQ(prefetch.Next(), nullptr) << lanes << " " << ring;
     }
   }
 }
