@@ -6,6 +6,10 @@ char FoldAscii(char c, bool ignoreCase) {
   return (ignoreCase && c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+wchar_t FoldWide(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
 bool Contains(const std::string& text, const char* needle) {
   return text.find(needle) != std::string::npos;
 }
@@ -87,6 +91,19 @@ bool TagSelects(const std::string& tag, const ScriptConditions& conditions) {
 
 bool IsSafeDestination(const std::string& destination) { return SafeDestination(destination); }
 bool IsSafeDestination(const std::wstring& destination) { return SafeDestination(destination); }
+
+bool MayNameWorkspaceFile(const std::wstring& destination, const std::wstring& name) {
+  size_t end = destination.size();
+  while (end > 0 && (destination[end - 1] == L'.' || destination[end - 1] == L' ')) --end;
+  if (end != name.size()) return false;
+  for (size_t i = 0; i < end; ++i) {
+    const wchar_t c = destination[i];
+    if (c >= 0x80) continue;
+    if (IsSeparator(c)) return false;
+    if (FoldWide(c) != FoldWide(name[i])) return false;
+  }
+  return true;
+}
 
 ScriptLine ClassifyScriptLine(const std::string& line, const ScriptConditions& conditions) {
   ScriptLine result;

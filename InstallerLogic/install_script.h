@@ -51,6 +51,12 @@ bool TagSelects(const std::string& tag, const ScriptConditions& conditions);
 bool IsSafeDestination(const std::string& destination);
 bool IsSafeDestination(const std::wstring& destination);
 
+// True when a safe destination may open the workspace's own file `name`
+// (ASCII, no separators): one component equal to it but for case, trailing
+// dots and blanks (which the platform drops), or characters beyond ASCII
+// (which the platform's case folding may turn into ASCII letters).
+bool MayNameWorkspaceFile(const std::wstring& destination, const std::wstring& name);
+
 // Classifies one trimmed line for the given system.
 ScriptLine ClassifyScriptLine(const std::string& line, const ScriptConditions& conditions);
 

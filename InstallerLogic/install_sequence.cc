@@ -16,6 +16,7 @@
 #include "bundle/bundle_file.h"
 #include "bundle/nested_extraction.h"
 #include "diagnostics/trace.h"
+#include "integrity/deferred_signature_check.h"
 #include "integrity/file_signature.h"
 #include "util/fault_injection.h"
 #include "util/phase_profile.h"
@@ -35,27 +36,42 @@ uint32_t WindowsMajorVersion() {
   return version.dwMajorVersion;
 }
 
-// The records the loop below will extract, in its order, up to the first
-// line it refuses: what the bundle may read ahead. A wrong guess costs only
-// the read-ahead.
-std::vector<std::string> PlannedRecords(const std::vector<std::string>& lines,
-                                        const ScriptConditions& system) {
-  std::vector<std::string> records;
+// The lines the loop below will extract, in its order, up to the first line
+// it refuses: what the bundle may read ahead. A wrong guess costs only the
+// read-ahead.
+std::vector<ScriptLine> PlannedLines(const std::vector<std::string>& lines,
+                                     const ScriptConditions& system) {
+  std::vector<ScriptLine> planned;
   for (const std::string& line : lines) {
     if (line.empty() || StartsWith(line, "#", false)) continue;
-    const ScriptLine selected = ClassifyScriptLine(line, system);
+    ScriptLine selected = ClassifyScriptLine(line, system);
     if (selected.kind == ScriptLineKind::kUnsafeDestination) break;
-    if (selected.kind == ScriptLineKind::kSelected) records.push_back(selected.record);
+    if (selected.kind == ScriptLineKind::kSelected) planned.push_back(std::move(selected));
   }
-  return records;
+  return planned;
 }
 
 // Extracts every file the script selects for this system. False when a
-// selected line cannot be honoured; the caller then stops the run.
+// selected line cannot be honoured; the caller then stops the run. A script
+// that writes setup.exe itself gets it back from `setupHold` first, and the
+// check started on it is dropped.
 bool ExtractSelectedFiles(BundleFile* bundle, const std::vector<std::string>& lines,
-                          const std::wstring& workspace) {
+                          const std::wstring& workspace, File* setupHold,
+                          DeferredSignatureCheck* setupCheck) {
   const ScriptConditions system{IsWindows64(), WindowsMajorVersion(), installType};
-  bundle->PlanExtraction(PlannedRecords(lines, system));
+  std::vector<std::string> records;
+  for (const ScriptLine& planned : PlannedLines(lines, system)) {
+    records.push_back(planned.record);
+    if (setupHold->IsOpen() &&
+        MayNameWorkspaceFile(MultiByteToWide(planned.destination, false), L"setup.exe")) {
+      setupCheck->Abandon();
+      setupHold->Close();
+    }
+  }
+  // The check shares the processors with the validation only: the extraction
+  // below keeps both busy on its own.
+  setupCheck->Wait();
+  bundle->PlanExtraction(std::move(records));
   const uint32_t count = static_cast<uint32_t>(lines.size());
   for (uint32_t i = 0; i < count; ++i) {
     ReportProgress(85, ScriptLineProgress(i, count) - 85);
@@ -140,6 +156,15 @@ DWORD RunInWorkspace(const std::wstring& workspace) {
   if (FindAttachment("A404")) ExtractAppendedAttachment("A404", workspace + L"qxav_404.dat");
   ProfilePhase("A404");
 
+  // setup.exe is complete. Held unchangeable from here until it has been
+  // started, it has its signature checked on a second thread while the inner
+  // bundle is validated; the verdict and the check's trace lines come where
+  // the check stands, after the extraction. Without the hold or the thread,
+  // the check runs there as well.
+  File setupHold;
+  DeferredSignatureCheck setupCheck;
+  if (setupHold.Open(setupPath, FileAccess::kReadDenyWrite)) setupCheck.Start(setupPath);
+
   BundleFile bundle;
   if (!OpenInnerBundle(&bundle, workspace + L"ibnd")) return kFailed;
   ProfilePhase("open-and-validate-bundle");
@@ -148,7 +173,7 @@ DWORD RunInWorkspace(const std::wstring& workspace) {
   std::vector<std::string> lines;
   const bool script = ReadInstallScript(&bundle, &lines);
   ProfilePhase("read-script");
-  if (!script || !ExtractSelectedFiles(&bundle, lines, workspace)) {
+  if (!script || !ExtractSelectedFiles(&bundle, lines, workspace, &setupHold, &setupCheck)) {
     bundle.Close();
     return kFailed;
   }
@@ -156,13 +181,14 @@ DWORD RunInWorkspace(const std::wstring& workspace) {
 
   // Held from before its check until it has been started, so what runs is
   // what was checked.
-  File setupHold;
-  if (!setupHold.Open(setupPath, FileAccess::kReadDenyWrite)) {
+  if (!setupHold.IsOpen() && !setupHold.Open(setupPath, FileAccess::kReadDenyWrite)) {
     DebugTrace("[INSTALLER] setup.exe cannot be opened, le %d\n",
                static_cast<int>(GetLastError()));
     return kFailed;
   }
-  if (!VerifyFileSignature(setupPath, false)) {
+  const bool valid =
+      setupCheck.started() ? setupCheck.Finish() : VerifyFileSignature(setupPath, false);
+  if (!valid) {
     if (installType == "gui")
       window_calls::MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);
     DebugTrace("[INSTALLER] installer file is not valid!");

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "diagnostics/logger.h"
 #include "diagnostics/trace_switch.h"
@@ -23,6 +25,10 @@ std::atomic<uint32_t> g_lastRead{0};
 
 std::atomic<TraceSink> g_sink{nullptr};
 std::atomic<void*> g_sinkContext{nullptr};
+// The thread whose lines are kept (0: none) and where they go; the vector is
+// touched only by that thread.
+std::atomic<uint32_t> g_deferringThread{0};
+std::vector<std::string>* g_deferred = nullptr;
 
 }  // namespace
 
@@ -43,7 +49,37 @@ void SetTraceSink(TraceSink sink, void* context) {
   g_sink.store(sink);
 }
 
+TraceDeferral::TraceDeferral() {
+  g_deferred = &messages_;
+  g_deferringThread.store(PlatformThreadId());
+}
+
+TraceDeferral::~TraceDeferral() {
+  g_deferringThread.store(0);
+  g_deferred = nullptr;
+}
+
+std::vector<std::string> TraceDeferral::Take() { return std::move(messages_); }
+
+void ReplayTrace(const std::vector<std::string>& messages) {
+  for (const std::string& message : messages) DebugTrace("%s", message.c_str());
+}
+
 void DebugTrace(const char* format, ...) {
+  const uint32_t deferring = g_deferringThread.load();
+  if (deferring != 0 && deferring == PlatformThreadId()) {
+    // Cut where a traced line would be, so that the replay traces the same text.
+    char message[kMessageRoom];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    try {
+      g_deferred->emplace_back(message);
+    } catch (...) {
+    }
+    return;
+  }
   const TraceSink sink = g_sink.load();
   const bool enabled = IsTraceEnabled();
   if (!enabled && !sink) return;

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__)
 #define QX_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -21,3 +23,23 @@ bool IsTraceEnabled();
 // switch says. What reaches the debugger channel and the logger is unchanged.
 using TraceSink = void (*)(const std::string& line, void* context);
 void SetTraceSink(TraceSink sink, void* context);
+
+// While alive, every DebugTrace call of the thread that made it is kept here
+// (the message only, whatever the switch says) instead of being traced, so
+// that work done ahead on a second thread can report its lines later, where
+// the work belongs in the sequence. One thread at a time.
+class TraceDeferral {
+ public:
+  TraceDeferral();
+  ~TraceDeferral();
+  TraceDeferral(const TraceDeferral&) = delete;
+  TraceDeferral& operator=(const TraceDeferral&) = delete;
+  // The kept messages, in order; for ReplayTrace once this thread is done.
+  std::vector<std::string> Take();
+
+ private:
+  std::vector<std::string> messages_;
+};
+
+// Traces each message as if DebugTrace had been called with it now.
+void ReplayTrace(const std::vector<std::string>& messages);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "integrity/deferred_signature_check.h"
 #include "integrity/file_signature.h"
 #include "pe_builder.h"
 #include "test_keys.h"
@@ -160,6 +161,29 @@ TEST_F(FileSignatureTest, OddDigitCountIgnoresTheLastDigit) {
   record.insert(record.size() - 2, "f");
   const std::wstring path = WholePrefix(StubImage(), record);
   EXPECT_TRUE(VerifyFileSignature(path, false));
+}
+
+// A check on a second thread answers what the direct call answers, and its
+// trace lines appear only when it is finished, on the finishing thread.
+TEST_F(FileSignatureTest, DeferredCheckReportsItsVerdictAndLinesAtFinish) {
+  for (const bool tampered : {false, true}) {
+    const std::wstring path = Installer();
+    if (tampered) FlipByte(path, 0x400 + 17);
+    TraceCapture trace;
+    DeferredSignatureCheck check;
+    ASSERT_TRUE(check.Start(path));
+    EXPECT_TRUE(check.started());
+    check.Wait();  // done, and its lines still held
+    EXPECT_TRUE(trace.lines().empty());
+    EXPECT_EQ(check.Finish(), !tampered);
+    EXPECT_EQ(SignatureLines(trace).size(), tampered ? 1u : 0u);
+    EXPECT_FALSE(check.started());
+    trace.Clear();
+    DeferredSignatureCheck dropped;  // abandoned: nothing is traced
+    ASSERT_TRUE(dropped.Start(path));
+    dropped.Abandon();
+    EXPECT_TRUE(trace.lines().empty());
+  }
 }
 
 TEST_F(FileSignatureTest, TamperedNonPeFileFailsBothAttemptsQuietly) {

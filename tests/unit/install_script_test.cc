@@ -59,6 +59,16 @@ TEST(InstallScript, DestinationsStayInsideTheWorkspace) {
   EXPECT_FALSE(IsSafeDestination(std::wstring(L"a\0b", 3)));
 }
 
+// Whatever the platform could resolve to the workspace's setup.exe counts;
+// a folder of that name or a longer name does not.
+TEST(InstallScript, DestinationsThatMayNameSetupExe) {
+  for (const wchar_t* may : {L"setup.exe", L"SETUP.EXE", L"Setup.Exe. .", L"\u017Fetup.exe"})
+    EXPECT_TRUE(MayNameWorkspaceFile(may, L"setup.exe")) << may;
+  for (const wchar_t* not_it : {L"setup.ex", L"setup.exe2", L"bin\setup.exe", L"setup.exe\a",
+                                L"setup_exe", L"xsetup.exe"})
+    EXPECT_FALSE(MayNameWorkspaceFile(not_it, L"setup.exe")) << not_it;
+}
+
 TEST(InstallScript, ClassifiesLines) {
   const ScriptConditions gui = System(false, 10);
   EXPECT_EQ(ClassifyScriptLine("", gui).kind, ScriptLineKind::kIgnored);

@@ -1,11 +1,11 @@
 // Holds a workspace's setup.exe the way another program (a virus scanner,
 // say) might, while the stub runs. It waits for the next new ITMPD_*
 // workspace in the temporary directory; once the stub is done with the inner
-// bundle's extraction from setup.exe (its trace says it has validated the
-// bundle: "Iterate done"; the "ibnd" file itself appears while setup.exe is
-// still being written), it opens setup.exe denying reading and writing to
-// others, retrying while the stub still has it open, so the stub's next open
-// of setup.exe fails.
+// bundle's extraction from setup.exe (its trace says it looks for the extra
+// file next: "Going to find file: A404"; the "ibnd" file itself appears while
+// setup.exe is still being written), it opens setup.exe denying reading and
+// writing to others, retrying while the stub still has it open, so the
+// stub's next open of setup.exe (to hold it for its check) fails.
 //
 // Deleting is shared, but a file open elsewhere only disappears when the
 // last handle closes, and its folder cannot go before that. So the locker
@@ -95,7 +95,7 @@ int main() {
       // The writer waits for the next "buffer ready": the lock is gone
       // before the stub can trace (and so reach) its first deletion.
       const std::string line(shared->text, strnlen(shared->text, sizeof shared->text));
-      if (line.find("Iterate done") != std::string::npos) armed = true;
+      if (line.find("Going to find file: A404") != std::string::npos) armed = true;
       if (locked && !released && line.find("Begin cleanup of") != std::string::npos) {
         lock.Reset();
         released = true;
