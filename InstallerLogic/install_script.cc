@@ -2,12 +2,9 @@
 
 namespace {
 
-char FoldAscii(char c, bool ignoreCase) {
-  return (ignoreCase && c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-wchar_t FoldWide(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+template <typename Char>
+Char FoldAscii(Char c, bool ignoreCase) {
+  return (ignoreCase && c >= Char('A') && c <= Char('Z')) ? static_cast<Char>(c - 'A' + 'a') : c;
 }
 
 bool Contains(const std::string& text, const char* needle) {
@@ -98,9 +95,7 @@ bool MayNameWorkspaceFile(const std::wstring& destination, const std::wstring& n
   if (end != name.size()) return false;
   for (size_t i = 0; i < end; ++i) {
     const wchar_t c = destination[i];
-    if (c >= 0x80) continue;
-    if (IsSeparator(c)) return false;
-    if (FoldWide(c) != FoldWide(name[i])) return false;
+    if (c < 0x80 && FoldAscii(c, true) != FoldAscii(name[i], true)) return false;
   }
   return true;
 }

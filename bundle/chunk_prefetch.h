@@ -13,8 +13,8 @@
 // per chunk, a run of small files stalled the threads while the caller
 // created them, and larger buffers meant more memory). Each thread reads
 // through its own handle on the bundle file, so the bundle's own position and
-// state are never touched. A caller that would wait for its chunk inflates a later one
-// itself meanwhile, through a handle of its own.
+// state are never touched. A caller that would wait for its chunk inflates a
+// later one itself meanwhile, through a handle of its own.
 #pragma once
 
 #include <memory>
