@@ -1,6 +1,9 @@
 // Everything that depends on the bitness of the process and of Windows, in
-// one place: the script's processor test and the clean-up's redirection.
+// one place: the script's processor test, the clean-up's redirection, and the
+// name under which the workspace is the same folder for every process.
 #pragma once
+
+#include <string>
 
 // A 64-bit process runs only on 64-bit Windows; a 32-bit one runs there under
 // WOW64, where the file system is redirected.
@@ -12,3 +15,16 @@ constexpr bool kProcessIs64Bit = sizeof(void*) == 8;
 bool IsWow64();
 // True on 64-bit Windows, whatever this process's bitness.
 bool IsWindows64();
+
+// `dir` (a folder path ending with a backslash) renamed from under `systemDir`
+// to under `wow64Dir`, the letters "A"-"Z" of the prefix compared without
+// case; empty when `dir` does not lie under `systemDir` or a name is empty.
+std::wstring Wow64Counterpart(const std::wstring& dir, const std::wstring& systemDir,
+                              const std::wstring& wow64Dir);
+
+// A name of `dir` that names the same folder for this process (redirected or
+// not) and for every other process, 32- or 64-bit. Under WOW64 a folder under
+// the system directory (the temporary directory of a run as SYSTEM) is really
+// one under the WOW64 system directory, which nobody's view redirects; that
+// name is taken when it is proven to be the same folder. Otherwise `dir`.
+std::wstring NameSeenByEveryView(const std::wstring& dir);

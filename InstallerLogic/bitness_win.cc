@@ -2,14 +2,74 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "InstallerLogic/scoped_handle.h"
+
+namespace {
+
+// Looked up at run time: XP before SP2 lacks IsWow64Process, and the stub
+// imports nothing that XP lacks.
+void* Kernel32Function(const char* name) {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  return kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, name)) : nullptr;
+}
+
+std::wstring Wow64SystemDirectory() {
+  using GetDirFn = UINT(WINAPI*)(LPWSTR, UINT);
+  const auto fn = reinterpret_cast<GetDirFn>(Kernel32Function("GetSystemWow64DirectoryW"));
+  if (!fn) return std::wstring();
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  const UINT length = fn(buffer.data(), static_cast<UINT>(buffer.size()));
+  return length && length < buffer.size() ? std::wstring(buffer.data(), length) : std::wstring();
+}
+
+std::wstring SystemDirectory() {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  const UINT length = GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+  return length && length < buffer.size() ? std::wstring(buffer.data(), length) : std::wstring();
+}
+
+struct FolderIdentity {
+  bool known = false;
+  DWORD volume = 0, indexHigh = 0, indexLow = 0;
+};
+
+FolderIdentity IdentityOf(const std::wstring& dir) {
+  FolderIdentity id;
+  ScopedHandle handle(CreateFileW(dir.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle && GetFileInformationByHandle(handle.get(), &info)) {
+    id.known = true;
+    id.volume = info.dwVolumeSerialNumber;
+    id.indexHigh = info.nFileIndexHigh;
+    id.indexLow = info.nFileIndexLow;
+  }
+  return id;
+}
+
+}  // namespace
+
 bool IsWow64() {
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (!kernel) return false;
-  const auto fn = reinterpret_cast<IsWow64ProcessFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+  const auto fn = reinterpret_cast<IsWow64ProcessFn>(Kernel32Function("IsWow64Process"));
   BOOL wow64 = FALSE;
   return fn && fn(GetCurrentProcess(), &wow64) && wow64;
 }
 
 bool IsWindows64() { return WindowsIs64Bit(kProcessIs64Bit, IsWow64()); }
+
+std::wstring NameSeenByEveryView(const std::wstring& dir) {
+  if (!IsWow64()) return dir;
+  const std::wstring counterpart = Wow64Counterpart(dir, SystemDirectory(), Wow64SystemDirectory());
+  if (counterpart.empty()) return dir;
+  // Some folders under the system directory are exempt from redirection; only
+  // a folder that this process's view really maps to the counterpart moves.
+  const FolderIdentity seen = IdentityOf(dir);
+  const FolderIdentity other = IdentityOf(counterpart);
+  const bool same = seen.known && other.known && seen.volume == other.volume &&
+                    seen.indexHigh == other.indexHigh && seen.indexLow == other.indexLow;
+  return same ? counterpart : dir;
+}

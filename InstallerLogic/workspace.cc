@@ -101,7 +101,13 @@ std::wstring GetTempDirectory() {
 }
 
 bool Workspace::Create() {
-  const std::wstring base = GetTempDirectory();
+  // Creation, extraction, the setup program and the removal must all reach
+  // the same folder, whatever redirection each of them sees.
+  const std::wstring temp = GetTempDirectory();
+  const std::wstring base = NameSeenByEveryView(temp);
+  if (base != temp)
+    DebugTrace("[INSTALLER] temporary directory %s is redirected; workspace under %s\n",
+               Narrow(temp).c_str(), Narrow(base).c_str());
   const bool admin = IsAdministrator();
   const std::wstring sddl = WorkspaceSecurityDescriptor(admin ? std::wstring() : CurrentUserSid());
   DWORD error = 0;

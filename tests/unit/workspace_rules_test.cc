@@ -41,4 +41,25 @@ TEST(WorkspaceRules, SixtyFourBitWindows) {
   EXPECT_TRUE(WindowsIs64Bit(true, false));    // 64-bit process
 }
 
+// The name a WOW64 process gives a folder under the system directory so that
+// every view reaches it: only a whole-component prefix moves, without case.
+TEST(WorkspaceRules, Wow64Counterpart) {
+  const std::wstring sys = L"C:\\Windows\\system32", wow = L"C:\\Windows\\SysWOW64";
+  const struct { const wchar_t* dir; const wchar_t* want; } cases[] = {
+      {L"C:\\Windows\\system32\\config\\systemprofile\\Temp\\",
+       L"C:\\Windows\\SysWOW64\\config\\systemprofile\\Temp\\"},
+      {L"c:\\WINDOWS\\SYSTEM32\\Temp\\", L"C:\\Windows\\SysWOW64\\Temp\\"},
+      {L"C:\\Windows\\system32\\", L"C:\\Windows\\SysWOW64\\"},
+      {L"C:\\Windows\\system32x\\Temp\\", L""},
+      {L"C:\\Windows\\system3\\", L""},
+      {L"C:\\Users\\me\\AppData\\Local\\Temp\\", L""},
+      {L".\\", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Wow64Counterpart(c.dir, sys, wow), c.want) << c.dir;
+  EXPECT_EQ(Wow64Counterpart(L"C:\\Windows\\system32\\T\\", sys + L"\\", wow + L"\\"),
+            L"C:\\Windows\\SysWOW64\\T\\");
+  EXPECT_EQ(Wow64Counterpart(L"C:\\Windows\\system32\\T\\", sys, L""), L"");
+  EXPECT_EQ(Wow64Counterpart(L"C:\\T\\", L"", wow), L"");
+}
+
 }  // namespace
