@@ -59,7 +59,7 @@ class DemoTest(unittest.TestCase):
         """What `qxpack unpack` writes for this Wine: 64-bit Windows for the x86_64
         stub (a 32-bit prefix is 32-bit Windows), Windows 10."""
         out = os.path.join(self.dir, "unpacked")
-        self.qxpack("unpack", installer, out, "--x64" if ARGS.arch == "win64" else "--x86", "--windows-major", "10")
+        self.qxpack("unpack", installer, out, "--x64" if ARGS.arch == "win64" else "--x86", "--windows-major", str(wine_tests.windows_major()))
         files = {}
         for base, _, names in os.walk(out):
             for n in names:

@@ -173,7 +173,7 @@ class PersistentServer:
     have gone again, seconds later."""
 
     def __init__(self):
-        prefix = os.environ.get("QX_WINEPREFIX") or os.path.join(ARGS.root, "prefix-" + ARGS.arch)
+        prefix = wine_tests.prefix_dir()
         self.proc = subprocess.Popen(["wineserver", "-f", "-p"], env=dict(os.environ, WINEPREFIX=prefix),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A Wine call made before the server listens would start one of its own.

@@ -126,6 +126,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   std::wstring dir = cwd;
   if (!dir.empty() && dir.back() == L'\\') dir.pop_back();
   report += "cwd\t" + WideToMultiByte(dir) + "\n";
+  report += "bits\t" + std::to_string(sizeof(void*) * 8) + "\n";
   ListFiles(dir, L"", &report);
   report += "sddl\t" + AccessList(dir) + "\n";
   report += std::string("admin\t") + (IsAdministrator() ? "1" : "0") + "\n";

@@ -296,12 +296,52 @@ def win_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def prefix_dir():
+    """The prefix of this configuration, named as wine-run.sh names it."""
+    name = "prefix-" + ARGS.arch + ("" if ARGS.winver == "win10" else "-" + ARGS.winver)
+    return os.environ.get("QX_WINEPREFIX") or os.path.join(ARGS.root, name)
+
+
+# The temporary directory of a stub started as SYSTEM, as Windows names it and
+# in both of the prefix's system directories.
+SYSTEM_TEMP = r"C:\windows\system32\config\systemprofile\AppData\Local\Temp"
+
+
+def system_temp_dirs():
+    tail = os.path.join("config", "systemprofile", "AppData", "Local", "Temp")
+    windows = os.path.join(prefix_dir(), "drive_c", "windows")
+    return [os.path.join(windows, d, tail) for d in ("system32", "syswow64")
+            if os.path.isdir(os.path.join(windows, d))]
+
+
 def prefix_temp_dirs():
     """Every temporary directory of the prefix's users (where workspaces go)."""
     import glob
-    users = os.path.join(ARGS.root, "prefix-" + ARGS.arch, "drive_c", "users")
+    users = os.path.join(prefix_dir(), "drive_c", "users")
     return [d for d in glob.glob(os.path.join(users, "*", "Temp")) + glob.glob(
-        os.path.join(users, "*", "AppData", "Local", "Temp")) if os.path.isdir(d)]
+        os.path.join(users, "*", "AppData", "Local", "Temp")) + system_temp_dirs() if os.path.isdir(d)]
+
+
+def pe_bits(path):
+    """32 or 64, from the PE file's machine field."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    machine = struct.unpack_from("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4)[0]
+    return 64 if machine == 0x8664 else 32
+
+
+def windows_is_64bit():
+    return ARGS.arch == "win64"
+
+
+def windows_major():
+    return 5 if ARGS.winver.startswith("winxp") else 10
+
+
+def can_run_32bit():
+    return subprocess.run(["/lib/ld-linux.so.2", "--version"], capture_output=True).returncode == 0 \
+        and os.access("/usr/lib/wine/wine", os.X_OK)
 
 
 def leftover_workspaces():
@@ -309,8 +349,9 @@ def leftover_workspaces():
     return [w for d in prefix_temp_dirs() for w in glob.glob(os.path.join(d, "ITMPD_*"))]
 
 
-class InstallTest(unittest.TestCase):
-    """Whole installations: a stand-in setup program reports what it received."""
+class InstallerRuns(unittest.TestCase):
+    """Builds installers around a stand-in setup program, which reports what it
+    received, and runs them; every run must leave no workspace behind."""
 
     @classmethod
     def setUpClass(cls):
@@ -379,29 +420,10 @@ class InstallTest(unittest.TestCase):
                         parsed[key] = rest
         return r.returncode, "".join(debug_lines(r.stderr)), parsed
 
-    def test_script_selects_exactly_the_files_for_this_system(self):
-        import hashlib
-        files = {n: os.urandom(1000 + 97 * i) for i, n in enumerate(
-            ["all", "x64", "x86", "w6", "w5", "gui", "plain", "extra", "sub", "nodep", "caps"])}
-        script = "\n".join([
-            "# a comment", "", "   # an indented comment", "\t  dep-silent,all,all.bin  \r",
-            "dep-x64-silent,x64,bin\\x64.dll", "dep-x86-silent,x86,bin\\x86.dll",
-            "dep-w6+-silent,w6,w6.bin", "dep-w<6-silent,w5,w5.bin", "dep-gui,gui,gui.bin",
-            "dep-gui-silent,plain,plain.bin", "dep-silent,extra,extra.bin,ignored,fields",
-            "dep-silent,sub,a\\b\\c\\deep.bin", "file-silent,nodep,nodep.bin", "DEP-silent,caps,caps.bin",
-            "dep-silent,all"])
-        code, trace, report = self.run_installer(self.build(script, files))
-        self.assertEqual(code, 0, trace)
-        self.assertIsNotNone(report, trace)
-        # 64-bit Wine runs the x86_64 build: a 64-bit Windows of version 6 or later.
-        want = {"all.bin": "all", "bin\\x64.dll": "x64", "w6.bin": "w6", "plain.bin": "plain",
-                "extra.bin": "extra", "a\\b\\c\\deep.bin": "sub"}
-        got = {k: v for k, v in report["files"].items() if k not in ("setup.exe", "ibnd")}
-        self.assertEqual(got, {k: hashlib.sha256(files[v]).hexdigest() for k, v in want.items()})
-        self.assertIn("names no record or destination, skipped", trace)
-        # Only comments: setup still starts.
-        code, trace, report = self.run_installer(self.build("# nothing\n\n", {}))
-        self.assertIsNotNone(report, trace)
+
+
+class InstallTest(InstallerRuns):
+    """Whole installations: what arrives, what is refused, what stays behind."""
 
     def test_arguments_arrive_exactly(self):
         exe = self.build("", {})
@@ -459,8 +481,6 @@ class InstallTest(unittest.TestCase):
              "leaves the workspace, refused"),
             ("absolute destination", dict(script="dep-silent,f,C:\\escape.bin", files=good),
              "leaves the workspace, refused"),
-            ("setup is no program", dict(script="", files={}, setup=self.not_a_program()),
-             "CreateProcessW failed, le "),
             ("no temporary directory", dict(script="", files={}), "workspace not created under "),
             ("full disk", dict(script="", files={}), "write fail"),
             # A large record keeps the stub busy between its reads of setup.exe.
@@ -537,12 +557,6 @@ class InstallTest(unittest.TestCase):
                 self.assertIsNone(report, "setup started")
                 self.assertEqual(leftover_workspaces(), [])
 
-    def not_a_program(self):
-        path = os.path.join(self.work, "not-a-program.exe")
-        with open(path, "wb") as f:
-            f.write(b"MZ" + os.urandom(4000))
-        return path
-
     def test_gui_progress_and_hidden_dialog(self):
         if not XVFB.display:
             self.skipTest("no Xvfb")
@@ -570,6 +584,82 @@ class InstallTest(unittest.TestCase):
             self.assertTrue(closed, "no 'Installer file is corrupted.' box")
             self.assertEqual(code, 0)
             self.assertFalse(os.path.exists(report), "setup started")
+
+
+def foreign_machine_setup(setup, work):
+    """A copy of `setup` made for a processor no Windows here runs (IA-64)."""
+    import struct
+    path = os.path.join(work, "foreign-machine.exe")
+    with open(setup, "rb") as f:
+        data = bytearray(f.read())
+    struct.pack_into("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4, 0x0200)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+class WindowsSystemTest(InstallerRuns):
+    """What depends on the system's bitness and version, in every configuration:
+    the script's selection, a setup program of either bitness, the temporary
+    directory of a run as SYSTEM (redirected under WoW64), a failed start."""
+
+    FILES = {n: bytes([i]) * (1000 + 97 * i) for i, n in enumerate(
+        ["all", "x64", "x86", "w6", "w5", "gui", "plain", "extra", "sub", "nodep", "caps"])}
+    SCRIPT = "\n".join([
+        "# a comment", "", "   # an indented comment", "\t  dep-silent,all,all.bin  \r",
+        "dep-x64-silent,x64,bin\\x64.dll", "dep-x86-silent,x86,bin\\x86.dll",
+        "dep-w6+-silent,w6,w6.bin", "dep-w<6-silent,w5,w5.bin", "dep-gui,gui,gui.bin",
+        "dep-gui-silent,plain,plain.bin", "dep-silent,extra,extra.bin,ignored,fields",
+        "dep-silent,sub,a\\b\\c\\deep.bin", "file-silent,nodep,nodep.bin", "DEP-silent,caps,caps.bin",
+        "dep-silent,all"])
+
+    def expected_files(self):
+        import hashlib
+        want = {"all.bin": "all", "plain.bin": "plain", "extra.bin": "extra", "a\\b\\c\\deep.bin": "sub"}
+        want.update({"bin\\x64.dll": "x64"} if windows_is_64bit() else {"bin\\x86.dll": "x86"})
+        want.update({"w6.bin": "w6"} if windows_major() >= 6 else {"w5.bin": "w5"})
+        return {k: hashlib.sha256(self.FILES[v]).hexdigest() for k, v in want.items()}
+
+    def test_one_table_of_system_cases(self):
+        for d in system_temp_dirs():
+            os.makedirs(d, exist_ok=True)
+        own, other = ARGS.setup_probe, ARGS.other_setup_probe
+        # 32-bit Windows cannot start a 64-bit setup program: the stub must say so.
+        other_here = other and os.path.exists(other) and (pe_bits(other) == 64 or can_run_32bit())
+        other_starts = "installs" if not other_here or pe_bits(other) == 32 or windows_is_64bit() \
+            else "CreateProcessW failed, le "
+        # Under WoW64 the stub sees the system directory redirected; the
+        # workspace must then be named through SysWOW64, where every process finds it.
+        system_view = "syswow64" if pe_bits(ARGS.stub) == 32 and windows_is_64bit() else "system32"
+        cases = [
+            # name, temporary directory (None: the user's), setup program, expected
+            ("selection", None, own, "installs"),
+            ("SYSTEM's temp", SYSTEM_TEMP, own, "installs"),
+            ("other-bitness setup", None, other, other_starts),
+            ("other-bitness setup, SYSTEM's temp", SYSTEM_TEMP, other, other_starts),
+            ("setup for another processor", None, foreign_machine_setup(own, self.work),
+             "CreateProcessW failed, le "),
+        ]
+        for name, temp, setup, expected in cases:
+            with self.subTest(name):
+                if setup == other and not other_here:
+                    self.skipTest("no setup program of the other bitness that runs here: %s" % other)
+                exe = self.build(self.SCRIPT, self.FILES, setup=setup)
+                with (temp_directory_moved_to(temp) if temp else contextlib.nullcontext()):
+                    code, trace, report = self.run_installer(exe)
+                self.assertEqual(code, 0, trace)
+                self.assertEqual(leftover_workspaces(), [], "a workspace remains")
+                if expected != "installs":
+                    self.assertIsNone(report, "setup started")
+                    self.assertIn(expected, trace)
+                    continue
+                self.assertIsNotNone(report, trace)
+                self.assertEqual(report["bits"], str(pe_bits(setup)))
+                got = {k: v for k, v in report["files"].items() if k not in ("setup.exe", "ibnd")}
+                self.assertEqual(got, self.expected_files(), trace)
+                self.assertIn("names no record or destination, skipped", trace)
+                if temp:
+                    self.assertIn("\\%s\\config\\" % system_view, report["cwd"].lower(), trace)
 
 
 class temp_directory_moved_to:
@@ -608,10 +698,13 @@ def suite_main(module, names, around=None):
     and runs the script's tests inside `around()` when given."""
     global ARGS
     p = argparse.ArgumentParser()
-    for name in names:
+    for name in names + ("winver",):
         p.add_argument("--" + name, default="")
     ARGS, rest = p.parse_known_args()
+    ARGS.winver = ARGS.winver or "win10"
     module.ARGS = ARGS
+    # wine-run.sh takes the Windows version of the configuration from here.
+    os.environ["QX_WINVER"] = ARGS.winver
     probe = subprocess.run([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, "cmd", "/c", "exit", "0"],
                            capture_output=True)
     if probe.returncode == SKIP:
@@ -634,7 +727,8 @@ def virtual_display():
 
 def main():
     return suite_main(sys.modules[__name__], ("wine-run", "root", "arch", "stub", "probe", "setup-probe",
-                                              "fault-runner", "setup-locker", "qxpack", "keys", "work"),
+                                              "fault-runner", "setup-locker", "other-setup-probe", "qxpack", "keys",
+                                              "work"),
                       virtual_display)
 
 
