@@ -22,9 +22,11 @@ bool IsWindows64();
 std::wstring Wow64Counterpart(const std::wstring& dir, const std::wstring& systemDir,
                               const std::wstring& wow64Dir);
 
-// A name of `dir` that names the same folder for this process (redirected or
-// not) and for every other process, 32- or 64-bit. Under WOW64 a folder under
-// the system directory (the temporary directory of a run as SYSTEM) is really
-// one under the WOW64 system directory, which nobody's view redirects; that
-// name is taken when it is proven to be the same folder. Otherwise `dir`.
+// A name of `dir`, or of a folder that stands in for it, that names the same
+// folder for this process and for every other, 32- or 64-bit: on 64-bit
+// Windows a folder under the system directory (the temporary directory of a
+// run as SYSTEM) is one folder to 64-bit programs and another, under the
+// WOW64 system directory, to 32-bit ones. Its counterpart there, which no
+// view redirects, is taken when it exists (under WOW64: when it is proven to
+// be the same folder). Otherwise `dir`.
 std::wstring NameSeenByEveryView(const std::wstring& dir);

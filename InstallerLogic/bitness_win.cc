@@ -41,7 +41,8 @@ FolderIdentity IdentityOf(const std::wstring& dir) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
-  if (handle && GetFileInformationByHandle(handle.get(), &info)) {
+  if (handle && GetFileInformationByHandle(handle.get(), &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     id.known = true;
     id.volume = info.dwVolumeSerialNumber;
     id.indexHigh = info.nFileIndexHigh;
@@ -62,14 +63,19 @@ bool IsWow64() {
 bool IsWindows64() { return WindowsIs64Bit(kProcessIs64Bit, IsWow64()); }
 
 std::wstring NameSeenByEveryView(const std::wstring& dir) {
-  if (!IsWow64()) return dir;
+  if (!IsWindows64()) return dir;
   const std::wstring counterpart = Wow64Counterpart(dir, SystemDirectory(), Wow64SystemDirectory());
   if (counterpart.empty()) return dir;
-  // Some folders under the system directory are exempt from redirection; only
-  // a folder that this process's view really maps to the counterpart moves.
   const FolderIdentity seen = IdentityOf(dir);
   const FolderIdentity other = IdentityOf(counterpart);
-  const bool same = seen.known && other.known && seen.volume == other.volume &&
+  if (!other.known) return dir;
+  // A 64-bit process's system directory is the real one, which a 32-bit
+  // setup program could not reach by that name; the counterpart is named
+  // alike by both. Under WOW64 some folders under the system directory are
+  // exempt from redirection: only a folder that this view really maps to
+  // the counterpart moves.
+  if (kProcessIs64Bit) return counterpart;
+  const bool same = seen.known && seen.volume == other.volume &&
                     seen.indexHigh == other.indexHigh && seen.indexLow == other.indexLow;
   return same ? counterpart : dir;
 }

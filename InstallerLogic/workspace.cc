@@ -106,8 +106,10 @@ bool Workspace::Create() {
   const std::wstring temp = GetTempDirectory();
   const std::wstring base = NameSeenByEveryView(temp);
   if (base != temp)
-    DebugTrace("[INSTALLER] temporary directory %s is redirected; workspace under %s\n",
-               Narrow(temp).c_str(), Narrow(base).c_str());
+    DebugTrace(
+        "[INSTALLER] temporary directory %s differs for 32- and 64-bit programs; "
+        "workspace under %s\n",
+        Narrow(temp).c_str(), Narrow(base).c_str());
   const bool admin = IsAdministrator();
   const std::wstring sddl = WorkspaceSecurityDescriptor(admin ? std::wstring() : CurrentUserSid());
   DWORD error = 0;

@@ -64,7 +64,7 @@ TEST(InstallScript, DestinationsStayInsideTheWorkspace) {
 TEST(InstallScript, DestinationsThatMayNameSetupExe) {
   for (const wchar_t* may : {L"setup.exe", L"SETUP.EXE", L"Setup.Exe. .", L"\u017Fetup.exe"})
     EXPECT_TRUE(MayNameWorkspaceFile(may, L"setup.exe")) << may;
-  for (const wchar_t* not_it : {L"setup.ex", L"setup.exe2", L"bin\setup.exe", L"setup.exe\a",
+  for (const wchar_t* not_it : {L"setup.ex", L"setup.exe2", L"bin\\setup.exe", L"setup.exe\\a",
                                 L"setup_exe", L"xsetup.exe"})
     EXPECT_FALSE(MayNameWorkspaceFile(not_it, L"setup.exe")) << not_it;
 }

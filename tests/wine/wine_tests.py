@@ -358,6 +358,10 @@ class InstallerRuns(unittest.TestCase):
         if not ARGS.qxpack or not os.path.exists(ARGS.qxpack) or not ARGS.setup_probe:
             raise unittest.SkipTest("qxpack or setup probe not built")
         cls.work = tempfile.mkdtemp(prefix="install-", dir=ARGS.work)
+        # What an earlier, interrupted or failed run left would fail every test here.
+        for path in leftover_workspaces():
+            print("removing a workspace an earlier run left: %s" % path, file=sys.stderr)
+            shutil.rmtree(path, ignore_errors=True)
 
     def setUp(self):
         trace_on()
@@ -628,9 +632,9 @@ class WindowsSystemTest(InstallerRuns):
         other_here = other and os.path.exists(other) and (pe_bits(other) == 64 or can_run_32bit())
         other_starts = "installs" if not other_here or pe_bits(other) == 32 or windows_is_64bit() \
             else "CreateProcessW failed, le "
-        # Under WoW64 the stub sees the system directory redirected; the
-        # workspace must then be named through SysWOW64, where every process finds it.
-        system_view = "syswow64" if pe_bits(ARGS.stub) == 32 and windows_is_64bit() else "system32"
+        # On 64-bit Windows 32- and 64-bit programs see different folders under
+        # System32: the workspace is named through SysWOW64, where every process finds it.
+        system_view = "syswow64" if windows_is_64bit() else "system32"
         cases = [
             # name, temporary directory (None: the user's), setup program, expected
             ("selection", None, own, "installs"),
