@@ -2,9 +2,10 @@
 """Writes the script of the benchmark's comparison installer: the same files
 and setup program, packed by makensis with zlib (each file compressed on its
 own, as the stub's records are), extracted to a fresh temporary folder, the
-setup program run and awaited, the folder deleted.
+setup program run and awaited, the folder deleted. The target is the NSIS
+stub: x86-unicode (32-bit, what NSIS installers ship as) or amd64-unicode.
 
-    make_nsis.py PRODUCT.json SETUP.exe OUT.exe OUT.nsi [--target amd64-unicode]
+    make_nsis.py PRODUCT.json SETUP.exe OUT.exe OUT.nsi [--target x86-unicode]
 """
 import argparse
 import json
@@ -48,7 +49,7 @@ def main():
     ap.add_argument("setup")
     ap.add_argument("output")
     ap.add_argument("script")
-    ap.add_argument("--target", default="amd64-unicode")
+    ap.add_argument("--target", default="x86-unicode", choices=("x86-unicode", "amd64-unicode"))
     a = ap.parse_args()
     with open(a.script, "w") as f:
         f.write(nsis_script(a.product, a.setup, a.output, a.target))

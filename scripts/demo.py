@@ -158,14 +158,19 @@ def main():
     args = p.parse_args()
     qxpack = os.path.join(args.build, "host", "tools", "qxpack", "qxpack")
 
-    arch = "win32"
+    # The shipped i686 stub under WoW64 (64-bit Windows 10), the most common
+    # deployment; the x86_64 build only where 32-bit programs cannot run.
+    build_dir, arch = "win32", "win64"
     if subprocess.run([WINE_RUN, "--root", os.path.join(args.build, "win32", "wine"), "--arch", "win32",
                        "cmd", "/c", "exit", "0"], capture_output=True).returncode == 77:
         print("note: this machine cannot run 32-bit programs; running the x86_64 build of the stub")
-        arch = "win64"
-    stub = os.path.join(args.build, arch, "InstallerLogic", "Stub.exe")
-    setup = os.path.join(args.build, arch, "demo", "demo_setup.exe")
-    root = os.path.join(args.build, arch, "wine")
+        build_dir = "win64"
+    config = ("i686 Stub.exe under WoW64 in a 64-bit Windows 10 prefix" if build_dir == "win32"
+              else "x86_64 Stub.exe (64-bit process) in a 64-bit Windows 10 prefix")
+    print("== configuration: " + config)
+    stub = os.path.join(args.build, build_dir, "InstallerLogic", "Stub.exe")
+    setup = os.path.join(args.build, build_dir, "demo", "demo_setup.exe")
+    root = os.path.join(args.build, build_dir, "wine")
     out_dir = os.path.join(args.build, "demo")
     installer = os.path.join(out_dir, "NorvaneDemoSetup%s.exe" % ("-gui" if args.gui else ""))
 
@@ -188,7 +193,7 @@ def main():
     before = set(workspaces(prefix))
     wine("reg", "add", r"HKLM\Software\Kestrowan", "/v", "QXSTR", "/t", "REG_SZ", "/d", "!Tracelog!", "/f", "/reg:64")
     try:
-        print("== running the installer under Wine (%s, %s mode), trace on" % (arch, "GUI" if args.gui else "silent"))
+        print("== running the installer under Wine (%s, %s mode), trace on" % (config, "GUI" if args.gui else "silent"))
         cmd = [WINE_RUN, "--root", root, "--arch", arch, installer, "--demo-argument", "two words"]
         env = dict(os.environ, WINEDEBUG="warn+debugstr")
         shot = os.path.splitext(installer)[0] + "-progress.png"
@@ -210,6 +215,7 @@ def main():
     else:
         print("  (none: the setup program did not run)")
     print("== exit code:", code)
+    print("== configuration: " + config)
     left = sorted(set(workspaces(prefix)) - before)
     print("== workspace: " + ("none remains" if not left else "LEFT BEHIND: " + ", ".join(left)))
     if args.gui:
