@@ -66,7 +66,6 @@ std::wstring NameSeenByEveryView(const std::wstring& dir) {
   if (!IsWindows64()) return dir;
   const std::wstring counterpart = Wow64Counterpart(dir, SystemDirectory(), Wow64SystemDirectory());
   if (counterpart.empty()) return dir;
-  const FolderIdentity seen = IdentityOf(dir);
   const FolderIdentity other = IdentityOf(counterpart);
   if (!other.known) return dir;
   // A 64-bit process's system directory is the real one, which a 32-bit
@@ -75,6 +74,7 @@ std::wstring NameSeenByEveryView(const std::wstring& dir) {
   // exempt from redirection: only a folder that this view really maps to
   // the counterpart moves.
   if (kProcessIs64Bit) return counterpart;
+  const FolderIdentity seen = IdentityOf(dir);
   const bool same = seen.known && seen.volume == other.volume &&
                     seen.indexHigh == other.indexHigh && seen.indexLow == other.indexLow;
   return same ? counterpart : dir;
