@@ -208,16 +208,26 @@ def prepare_prefix(env, wine_root, program):
     # with 2 while one runs), so the one that the run above left, which ends a
     # few seconds after its last client, is awaited first. One that outlasts
     # the wait is the persistent server of an earlier benchmark: it is kept.
+    # The server started here keeps whatever descriptors it was given for as
+    # long as it persists: with the caller's output pipe it would hold a
+    # ctest run open until it ends, so it gets none (stop_server ends it).
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
     try:
-        subprocess.run(["wineserver", "-w"], env=env, timeout=20)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=20, **quiet)
     except subprocess.TimeoutExpired:
         pass
-    subprocess.run(["wineserver", "-p", "300"], env=env)
+    subprocess.run(["wineserver", "-p", "300"], env=env, stdin=subprocess.DEVNULL, **quiet)
     users = os.path.join(env["WINEPREFIX"], "drive_c", "users", os.environ.get("USER", "root"))
     for temp in (os.path.join(users, "Temp"), os.path.join(users, "AppData", "Local", "Temp")):
         if os.path.isdir(temp):
             return temp
     raise SystemExit("no temporary directory in the Wine prefix under " + users)
+
+
+def stop_server(env):
+    """Ends the prefix's wineserver, so that no persistent server outlives the benchmark."""
+    subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
 
 
 def windows_path(path):
@@ -427,41 +437,44 @@ def main():
         os.makedirs(a.work, exist_ok=True)
         env = wine_env(a.wine_root)
         temp = prepare_prefix(env, a.wine_root, running[0].setup)
-        for path in leftovers(temp):
-            shutil.rmtree(path, ignore_errors=True)
-        warm_up = [[t.loader, t.setup] for t in running]
+        try:
+            for path in leftovers(temp):
+                shutil.rmtree(path, ignore_errors=True)
+            warm_up = [[t.loader, t.setup] for t in running]
 
-        for name in ["tiny"] if a.tiny else ["1mb", "57mb"]:
-            log("product %s" % name)
-            folder = make_product(a.work, name, running[0])
-            files = PRODUCTS[name][1]
-            entries = []
-            for t in running:
-                stub_installer, nsis_installer, qx_time, nsis_time = make_installers(folder, t)
-                entries += contestants(t, stub_installer, nsis_installer)
-                size = os.path.getsize(stub_installer)
-                measured[t.arch][name] = {
-                    "bytes": product_bytes(folder), "qx_time": qx_time, "nsis_time": nsis_time,
-                    "sizes": {"stub": size, "floor": size, "nsis": os.path.getsize(nsis_installer)}}
-            results = measure(entries, a.runs, env, temp, files, warm_up)
-            for t in running:
-                m = measured[t.arch][name]
-                m["results"] = results
-                m["median"] = {c: statistics.median(results[(t.arch, c)]["wall"]) for c in CONTESTANTS}
-            if a.profile:
+            for name in ["tiny"] if a.tiny else ["1mb", "57mb"]:
+                log("product %s" % name)
+                folder = make_product(a.work, name, running[0])
+                files = PRODUCTS[name][1]
+                entries = []
                 for t in running:
-                    log("product %s, %s profiling stub" % (name, t.arch))
-                    phases[t.arch][name] = profile(folder, t, a.runs, env, temp, files)
+                    stub_installer, nsis_installer, qx_time, nsis_time = make_installers(folder, t)
+                    entries += contestants(t, stub_installer, nsis_installer)
+                    size = os.path.getsize(stub_installer)
+                    measured[t.arch][name] = {
+                        "bytes": product_bytes(folder), "qx_time": qx_time, "nsis_time": nsis_time,
+                        "sizes": {"stub": size, "floor": size, "nsis": os.path.getsize(nsis_installer)}}
+                results = measure(entries, a.runs, env, temp, files, warm_up)
+                for t in running:
+                    m = measured[t.arch][name]
+                    m["results"] = results
+                    m["median"] = {c: statistics.median(results[(t.arch, c)]["wall"]) for c in CONTESTANTS}
+                if a.profile:
+                    for t in running:
+                        log("product %s, %s profiling stub" % (name, t.arch))
+                        phases[t.arch][name] = profile(folder, t, a.runs, env, temp, files)
 
-        if not a.no_large:
-            big = make_product(a.work, "200mb", running[0])
-            for t in running:
-                log("product 200mb, %s stub only (memory)" % t.arch)
-                big_stub, _, _, _ = make_installers(big, t, with_nsis=False)
-                r = measure([((t.arch, "stub"), [t.loader, big_stub])], 1, env, temp,
-                            PRODUCTS["200mb"][1], [[t.loader, t.setup]])[(t.arch, "stub")]
-                large[t.arch] = {"peak": r["peak"][0], "wall": r["wall"][0],
-                                 "size": os.path.getsize(big_stub), "bytes": product_bytes(big)}
+            if not a.no_large:
+                big = make_product(a.work, "200mb", running[0])
+                for t in running:
+                    log("product 200mb, %s stub only (memory)" % t.arch)
+                    big_stub, _, _, _ = make_installers(big, t, with_nsis=False)
+                    r = measure([((t.arch, "stub"), [t.loader, big_stub])], 1, env, temp,
+                                PRODUCTS["200mb"][1], [[t.loader, t.setup]])[(t.arch, "stub")]
+                    large[t.arch] = {"peak": r["peak"][0], "wall": r["wall"][0],
+                                     "size": os.path.getsize(big_stub), "bytes": product_bytes(big)}
+        finally:
+            stop_server(env)
 
     print("%d run%s of each contestant, all contestants in turn, output to /dev/null; "
           "one WINEARCH=win64 Wine prefix (%s)" % (a.runs, "" if a.runs == 1 else "s",
