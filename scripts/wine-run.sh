@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a project prefix, creating the prefix on
 # first use. Usage:
-#   wine-run.sh [--root DIR] [--arch win32|win64] [--winver win10|winxp|winxp64] PROGRAM [ARGS...]
+#   wine-run.sh [--root DIR] [--arch win32|win64] [--winver win10|winxp|winxp64] [--check] PROGRAM [ARGS...]
 # A configuration is a prefix architecture (win32: 32-bit Windows; win64:
 # 64-bit Windows, where a 32-bit program runs under WoW64) and the Windows
 # version the prefix reports; each has a prefix of its own. The loader follows
 # the program: a 32-bit PE file gets Wine's 32-bit loader in either prefix.
 # The exit code is the Windows program's; 77 means "cannot run here" (32-bit
 # programs need the kernel's 32-bit emulation, which some machines switch off,
-# and wine32). WINEDEBUG defaults to -all.
+# and wine32). --check only answers whether PROGRAM could run here (0 or 77,
+# with the reason), without a prefix. WINEDEBUG defaults to -all.
 set -uo pipefail
 root=${QX_WINE_ROOT:-$(cd "$(dirname "$0")/.." && pwd)/build/wine}
 arch=${QX_WINEARCH:-win32}
 winver=${QX_WINVER:-win10}
+check=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --root) root=$2; shift 2 ;;
     --arch) arch=$2; shift 2 ;;
     --winver) winver=$2; shift 2 ;;
+    --check) check=1; shift ;;
     *) break ;;
   esac
 done
@@ -57,6 +60,7 @@ if [[ $# -gt 0 && "$(pe_machine "$1")" == 14c ]]; then
   can_run_32 || skip_32
   loader=/usr/lib/wine/wine
 fi
+((check)) && exit 0
 
 name=prefix-$arch
 [[ "$winver" == win10 ]] || name+=-$winver

@@ -709,11 +709,14 @@ def suite_main(module, names, around=None):
     module.ARGS = ARGS
     # wine-run.sh takes the Windows version of the configuration from here.
     os.environ["QX_WINVER"] = ARGS.winver
-    probe = subprocess.run([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, "cmd", "/c", "exit", "0"],
-                           capture_output=True)
-    if probe.returncode == SKIP:
-        print(probe.stderr.decode(errors="replace").strip())
-        return SKIP
+    # The program under test decides first: Wine's own programs run in a
+    # 64-bit prefix even where the 32-bit stub cannot.
+    where = [ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch]
+    for probe_args in (["--check", ARGS.stub], ["cmd", "/c", "exit", "0"]):
+        probe = subprocess.run(where + probe_args, capture_output=True)
+        if probe.returncode == SKIP:
+            print(probe.stderr.decode(errors="replace").strip())
+            return SKIP
     os.makedirs(ARGS.work, exist_ok=True)
     with (around() if around else contextlib.nullcontext()):
         prog = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
