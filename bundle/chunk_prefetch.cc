@@ -65,15 +65,18 @@ void ChunkPrefetch::Work(void* context) {
   ChunkPrefetch* self = lane->owner;
   size_t n = 0;
   while (self->Claim(lane, &n)) {
-    self->FillChunk(lane, n);
-    if (!self->tickets_[n % kTickets].filled_ok) return;  // the caller stops at this chunk
+    if (!self->FillChunk(lane, n)) return;  // the caller stops at this chunk
   }
 }
 
-void ChunkPrefetch::FillChunk(Lane* lane, size_t number) {
+bool ChunkPrefetch::FillChunk(Lane* lane, size_t number) {
   Ticket& ticket = tickets_[number % kTickets];
-  ticket.filled_ok = Fill(lane, number, ticket.plain);
-  ticket.filled.Post();  // the chunk belongs to the caller from here on
+  const bool ok = Fill(lane, number, ticket.plain);
+  ticket.filled_ok = ok;
+  // The ticket belongs to the caller from here on, and may soon carry a
+  // later chunk: only the local verdict is read after the hand-off.
+  ticket.filled.Post();
+  return ok;
 }
 
 bool ChunkPrefetch::TakeNext(size_t* number) {

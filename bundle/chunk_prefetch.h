@@ -81,7 +81,8 @@ class ChunkPrefetch {
   bool Claim(Lane* lane, size_t* number);
   // The next chunk number if there is room for it now.
   bool TryClaim(size_t* number);
-  void FillChunk(Lane* lane, size_t number);
+  // Fills chunk `number` and hands it to the caller; its verdict.
+  bool FillChunk(Lane* lane, size_t number);
   // The caller is done with its chunk: its bytes are free.
   void Release();
   // Under lock_: wakes every thread waiting for room.

@@ -165,6 +165,9 @@ bool BundleFile::ValidateBundleSignature() {
     DebugTrace("Exception in validate sign");
     valid = false;
   }
+  // A walk that threw left the hashing thread feeding the verifier: it stops
+  // before the verifier goes.
+  background.Stop();
 
   const bool had_verifier = verifier_ != nullptr;
   verifier_.reset();

@@ -11,16 +11,21 @@ namespace {
 constexpr size_t kPiece = 256 * 1024;
 }  // namespace
 
-SignedRangeHasher::~SignedRangeHasher() {
+SignedRangeHasher::~SignedRangeHasher() { Stop(); }
+
+void SignedRangeHasher::Stop() {
   if (!running_) return;
   stop_ = true;
   thread_.Join();
+  running_ = false;
+  file_.Close();
 }
 
 bool SignedRangeHasher::Start(PssVerifierFilter* verifier, const std::wstring& path, int64_t end) {
   if (running_ || end < 0 || !file_.Open(path, FileAccess::kReadDenyWrite)) return false;
   verifier_ = verifier;
   end_ = end;
+  stop_ = false;
   running_ = thread_.Start(&SignedRangeHasher::Run, this);
   if (!running_) file_.Close();
   return running_;

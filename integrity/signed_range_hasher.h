@@ -25,6 +25,9 @@ class SignedRangeHasher {
   // the caller hashes on its own. `verifier` must outlive Finish.
   bool Start(PssVerifierFilter* verifier, const std::wstring& path, int64_t end);
   enum class Result { kFed, kReadFailed, kThrew };
+  // Stops the thread after the piece it is on and waits for it; the verifier
+  // is no longer used once this returns. Nothing happens when none runs.
+  void Stop();
   // Waits until every byte was fed. kThrew: the verifier threw; `what` holds
   // the text of a std::exception, else stays empty.
   Result Finish(std::string* what);

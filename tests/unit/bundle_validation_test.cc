@@ -313,3 +313,38 @@ TEST(BundleValidationTest, WithoutASecondHandleTheWalkHashesItself) {
   ArmFaultInjection(0);
   EXPECT_TRUE(fallback_seen);
 }
+
+// A walk that throws (an allocation failing on a crafted bundle) while the
+// second thread still hashes: the bundle is refused, and the thread stops
+// before its verifier is freed (AddressSanitizer reports the use otherwise).
+TEST(BundleValidationTest, AThrowDuringTheWalkRefusesAndStopsTheHasher) {
+  Bytes bundle;
+  InnerBundleWriter w([&](const uint8_t* p, size_t n) { bundle.insert(bundle.end(), p, p + n); return true; },
+                      KeyTable(), SigningKey());
+  w.WriteHeader(1);
+  const Bytes big = Pattern(6 << 20, 7);  // hashing it outlasts the walk
+  w.WriteRecord("big", big.data(), big.size(), 64 << 10);
+  SignedEnding(w);
+  TempDir dir;
+  const std::wstring path = dir.File(L"ibnd");
+  ASSERT_TRUE(WriteWholeFile(path, bundle));
+  int thrown = 0;
+  for (uint64_t n = 1; n <= 12; ++n) {
+    ArmFaultInjection(n, FaultEffect::kThrow);
+    BundleFile file;
+    file.SetExpectedGoal("IBND");
+    bool opened = true;
+    try {
+      opened = file.Open(path, false);
+    } catch (const std::bad_alloc&) {
+      opened = false;  // thrown before the walk, where no thread runs yet
+    }
+    FaultSite site;
+    if (FaultWasInjected(&site)) {
+      ++thrown;
+      EXPECT_FALSE(opened) << "call " << n;
+    }
+  }
+  ArmFaultInjection(0);
+  EXPECT_GT(thrown, 0);
+}
