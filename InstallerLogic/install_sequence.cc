@@ -218,14 +218,15 @@ DWORD WINAPI RunInstallSequence(LPVOID) {
   ProfilePhase("before-sequence");
   DWORD result = kFailed;
   {
-    CleanupList cleanup;
+    // The workspace outlives the clean-up: it holds the directory, so that
+    // nobody can rename it or swap another in, until its contents are gone.
     Workspace workspace;
+    CleanupList cleanup;
     if (!workspace.Create()) return kFailed;
-    cleanup.AddDirectory(workspace.path());
+    cleanup.AddDirectory(workspace.path(), &workspace);
     ProfilePhase("create-workspace");
     result = RunInWorkspace(workspace.path());
     ProfilePhase("close-bundle");
-    workspace.Release();
   }
   ProfilePhase("remove-workspace");
   ProfileWrite();

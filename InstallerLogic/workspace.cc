@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <winternl.h>
 
 #include <ctime>
 #include <vector>
@@ -52,23 +53,72 @@ std::wstring CurrentUserSid() {
   return text.get();
 }
 
-bool CreateProtectedDirectory(const std::wstring& path, const std::wstring& sddl) {
-  ScopedLocal<void> descriptor;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                            descriptor.out(), nullptr))
-    return false;
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
-  if (InjectFault(FaultSite::kCreateDirectory)) return false;
-  return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                    PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtStatusToErrorFn = ULONG(NTAPI*)(LONG);
+using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+
+void* NtdllFunction(const char* name) {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll ? reinterpret_cast<void*>(GetProcAddress(ntdll, name)) : nullptr;
 }
 
-// Open for listing, sharing everything but delete: the directory can then be
-// neither renamed nor removed (nor can a directory above it be renamed) until
-// the handle goes.
-ScopedHandle HoldDirectory(const std::wstring& path) {
-  return ScopedHandle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+// The native name of a Win32 path: "\??\C:\...", "\??\UNC\server\...".
+std::wstring NativePath(const std::wstring& path) {
+  std::vector<wchar_t> buffer(path.size() + MAX_PATH);
+  DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (length >= buffer.size()) {
+    buffer.assign(length + 1, L'\0');
+    length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  }
+  if (length == 0 || length >= buffer.size()) return std::wstring();
+  const std::wstring full(buffer.data(), length);
+  if (full.compare(0, 4, L"\\\\?\\") == 0) return L"\\??\\" + full.substr(4);
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\??\\UNC\\" + full.substr(2);
+  return L"\\??\\" + full;
+}
+
+// Creates the directory and opens it in one step, sharing read and write but
+// not delete: from its first moment nobody else can rename, delete or replace
+// it, until the handle goes. A name that exists fails (a directory planted in
+// advance is never used). Invalid handle and `*error` set on failure.
+ScopedHandle CreateHeldDirectory(const std::wstring& path, const std::wstring& sddl, DWORD* error) {
+  const auto create = reinterpret_cast<NtCreateFileFn>(NtdllFunction("NtCreateFile"));
+  const auto to_error = reinterpret_cast<NtStatusToErrorFn>(NtdllFunction("RtlNtStatusToDosError"));
+  ScopedLocal<void> descriptor;
+  const std::wstring native = NativePath(path);
+  *error = ERROR_PROC_NOT_FOUND;
+  if (!create || !to_error) return ScopedHandle();
+  *error = ERROR_INVALID_NAME;
+  if (native.empty() || native.size() * sizeof(wchar_t) > 0xFFFE) return ScopedHandle();
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            descriptor.out(), nullptr)) {
+    *error = GetLastError();
+    return ScopedHandle();
+  }
+  if (InjectFault(FaultSite::kCreateDirectory)) {
+    *error = ERROR_ACCESS_DENIED;
+    return ScopedHandle();
+  }
+  UNICODE_STRING name;
+  name.Buffer = const_cast<wchar_t*>(native.c_str());
+  name.Length = static_cast<USHORT>(native.size() * sizeof(wchar_t));
+  name.MaximumLength = name.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor.get());
+  IO_STATUS_BLOCK io = {};
+  HANDLE handle = nullptr;
+  // No DELETE access: every later open would then have to share delete, and
+  // the setup program's hold on its current directory does not.
+  const LONG status = create(&handle, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                             &attributes, &io, nullptr,
+                             FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                             FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (status < 0) {
+    *error = to_error(status);
+    return ScopedHandle();
+  }
+  return ScopedHandle(handle);
 }
 
 }  // namespace
@@ -117,19 +167,50 @@ bool Workspace::Create() {
     const int random = RandomPart();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     const std::wstring dir = base + WorkspaceName(GetTickCount(), now, random);
-    // Creation fails on a name that exists, so a directory planted in advance
-    // is never used.
-    if (!CreateProtectedDirectory(dir, sddl)) {
+    hold_ = CreateHeldDirectory(dir, sddl, &error);
+    if (!hold_) continue;
+    BY_HANDLE_FILE_INFORMATION created;
+    if (!GetFileInformationByHandle(hold_.get(), &created)) {
+      // Without its identity the directory could not be told from a
+      // stand-in at removal: no run in it.
       error = GetLastError();
+      hold_.Reset();
+      RemoveDirectoryW(dir.c_str());
       continue;
     }
-    hold_ = HoldDirectory(dir);
+    identity_ = {created.dwVolumeSerialNumber, created.nFileIndexHigh, created.nFileIndexLow};
     path_ = dir + L"\\";
     return true;
   }
   DebugTrace("[INSTALLER] workspace not created under %s, le %d\n", Narrow(base).c_str(),
              static_cast<int>(error));
   return false;
+}
+
+bool Workspace::RemoveEmptyRoot() {
+  if (!hold_) return false;
+  const std::wstring dir = path_.substr(0, path_.size() - 1);
+  hold_.Reset();
+  // The hold had no delete access (see CreateHeldDirectory), so the name is
+  // opened once more, without following a link, and the folder is removed
+  // only if it is the one created: one put in its place in the moment
+  // between is left alone.
+  ScopedHandle again(CreateFileW(dir.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr));
+  BY_HANDLE_FILE_INFORMATION now;
+  if (!again || !GetFileInformationByHandle(again.get(), &now)) return false;
+  if (!IsCreatedFolder(identity_, {now.dwVolumeSerialNumber, now.nFileIndexHigh, now.nFileIndexLow},
+                       now.dwFileAttributes)) {
+    DebugTrace("[INSTALLER] %s is no longer the workspace; left alone\n", Narrow(dir).c_str());
+    return false;
+  }
+  const auto set_info =
+      reinterpret_cast<NtSetInformationFileFn>(NtdllFunction("NtSetInformationFile"));
+  BOOLEAN remove = TRUE;  // FILE_DISPOSITION_INFORMATION: gone when `again` closes
+  IO_STATUS_BLOCK io = {};
+  return set_info && set_info(again.get(), &io, &remove, sizeof remove, FileDispositionInformation) >= 0;
 }
 
 CleanupList::~CleanupList() {
@@ -143,16 +224,17 @@ CleanupList::~CleanupList() {
   }
   DebugTrace("Done\n");
   DebugTrace("Begin cleanup of %d dirs\n", static_cast<int>(directories_.size()));
-  for (const std::wstring& dir : directories_) {
-    DebugTrace("Cleanup %s\n", Narrow(dir).c_str());
-    DeleteDirectoryTree(dir);
+  for (size_t i = 0; i < directories_.size(); ++i) {
+    DebugTrace("Cleanup %s\n", Narrow(directories_[i]).c_str());
+    DeleteDirectoryTree(directories_[i], held_[i]);
   }
   DebugTrace("Done\n");
   if (redirected) FsRedirectionGuard::Revert(saved);
 }
 
-void CleanupList::AddDirectory(const std::wstring& path) {
+void CleanupList::AddDirectory(const std::wstring& path, Workspace* held) {
   directories_.push_back(EndsWith(path, L"\\", false) ? path.substr(0, path.size() - 1) : path);
+  held_.push_back(held);
 }
 
 namespace {
@@ -162,14 +244,18 @@ void ClearReadOnly(const std::wstring& path, DWORD attributes) {
     SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
-void RemoveDirectoryEntry(const std::wstring& path) {
+void RemoveDirectoryEntry(const std::wstring& path, Workspace* held = nullptr) {
   DebugTrace("Delete Dir %s\n", Narrow(path).c_str());
-  if (!InjectFault(FaultSite::kDelete)) RemoveDirectoryW(path.c_str());
+  if (InjectFault(FaultSite::kDelete)) return;
+  if (held)
+    held->RemoveEmptyRoot();
+  else
+    RemoveDirectoryW(path.c_str());
 }
 
 }  // namespace
 
-void DeleteDirectoryTree(const std::wstring& path) {
+void DeleteDirectoryTree(const std::wstring& path, Workspace* held) {
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
   if (find != INVALID_HANDLE_VALUE) {
@@ -196,5 +282,5 @@ void DeleteDirectoryTree(const std::wstring& path) {
     } while (FindNextFileW(find, &found));
     FindClose(find);
   }
-  RemoveDirectoryEntry(path);
+  RemoveDirectoryEntry(path, held);
 }

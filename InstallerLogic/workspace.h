@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "InstallerLogic/scoped_handle.h"
+#include "InstallerLogic/workspace_rules.h"
 
 // True when the process runs with administrative rights (the Administrators
 // group is enabled in its token).
@@ -24,17 +25,21 @@ class Workspace {
   Workspace& operator=(const Workspace&) = delete;
 
   // Creates a directory that did not exist before, under a new random name,
-  // with the protected access list; a bounded number of attempts. False:
+  // with the protected access list, and holds it from the same call on; a
+  // bounded number of attempts. False (no directory that can be held):
   // traced, nothing was created.
   bool Create();
   // Ends with a backslash; empty until Create succeeds.
   const std::wstring& path() const { return path_; }
-  // Lets go of the directory so that it can be removed.
-  void Release() { hold_.Reset(); }
+  // Lets go of the (emptied) directory and removes it, if what its name now
+  // opens is still the directory created: never a folder or link put in its
+  // place. False: left as it is.
+  bool RemoveEmptyRoot();
 
  private:
   std::wstring path_;
   ScopedHandle hold_;
+  FolderId identity_;
 };
 
 // What a run has to remove; removed, files first, when the object goes.
@@ -45,14 +50,18 @@ class CleanupList {
   CleanupList(const CleanupList&) = delete;
   CleanupList& operator=(const CleanupList&) = delete;
 
-  // A single trailing backslash is dropped.
-  void AddDirectory(const std::wstring& path);
+  // A single trailing backslash is dropped. `held`: the workspace that holds
+  // the directory until its contents are gone (it must outlive this list).
+  void AddDirectory(const std::wstring& path, Workspace* held = nullptr);
 
  private:
   std::vector<std::wstring> files_;
   std::vector<std::wstring> directories_;
+  std::vector<Workspace*> held_;
 };
 
 // Removes the directory and everything in it, depth first. Links inside are
-// removed, never entered; read-only entries lose that attribute first.
-void DeleteDirectoryTree(const std::wstring& path);
+// removed, never entered; read-only entries lose that attribute first. With
+// `held`, the contents go while it holds the directory (so no name inside can
+// be re-pointed), and the directory itself through Workspace::RemoveEmptyRoot.
+void DeleteDirectoryTree(const std::wstring& path, Workspace* held = nullptr);

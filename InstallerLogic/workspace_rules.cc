@@ -40,3 +40,9 @@ TreeEntryAction ClassifyTreeEntry(const std::wstring& name, uint32_t attributes)
     return directory ? TreeEntryAction::kRemoveLink : TreeEntryAction::kDeleteFile;
   return directory ? TreeEntryAction::kDescend : TreeEntryAction::kDeleteFile;
 }
+
+bool IsCreatedFolder(const FolderId& created, const FolderId& now, uint32_t nowAttributes) {
+  return (nowAttributes & (kAttributeDirectory | kAttributeReparsePoint)) == kAttributeDirectory &&
+         created.volume == now.volume && created.indexHigh == now.indexHigh &&
+         created.indexLow == now.indexLow;
+}

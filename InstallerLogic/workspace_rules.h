@@ -28,3 +28,12 @@ TreeEntryAction ClassifyTreeEntry(const std::wstring& name, uint32_t attributes)
 constexpr uint32_t kAttributeReadOnly = 0x1;
 constexpr uint32_t kAttributeDirectory = 0x10;
 constexpr uint32_t kAttributeReparsePoint = 0x400;
+
+// Where a folder lives: its volume and its file index there.
+struct FolderId {
+  uint32_t volume = 0, indexHigh = 0, indexLow = 0;
+};
+// Whether what the workspace's name opens at removal (`now`, with its
+// attributes) is still the folder created (`created`): the same folder, and
+// neither a link nor a file put in its place.
+bool IsCreatedFolder(const FolderId& created, const FolderId& now, uint32_t nowAttributes);

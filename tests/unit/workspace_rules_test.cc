@@ -62,4 +62,21 @@ TEST(WorkspaceRules, Wow64Counterpart) {
   EXPECT_EQ(Wow64Counterpart(L"C:\\T\\", L"", wow), L"");
 }
 
+// At removal the workspace's name is opened again: only the folder created,
+// not a stand-in renamed into its place, a junction or a file, is removed.
+TEST(WorkspaceRules, OnlyTheCreatedFolderIsRemoved) {
+  const FolderId created{7, 1, 42};
+  const struct { FolderId now; uint32_t attributes; bool removed; } cases[] = {
+      {{7, 1, 42}, kAttributeDirectory, true},
+      {{7, 1, 42}, kAttributeDirectory | kAttributeReadOnly, true},
+      {{7, 1, 43}, kAttributeDirectory, false},                           // another folder
+      {{8, 1, 42}, kAttributeDirectory, false},                           // another volume
+      {{7, 0, 42}, kAttributeDirectory, false},
+      {{7, 1, 42}, kAttributeDirectory | kAttributeReparsePoint, false},  // a junction
+      {{7, 1, 42}, 0, false},                                             // a file
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsCreatedFolder(created, c.now, c.attributes), c.removed) << c.now.indexLow;
+}
+
 }  // namespace
