@@ -190,15 +190,16 @@ bool Workspace::Create() {
 bool Workspace::RemoveEmptyRoot() {
   if (!hold_) return false;
   const std::wstring dir = path_.substr(0, path_.size() - 1);
+  // The hold has no delete access (see CreateHeldDirectory), and nothing can
+  // open the folder with it while the hold, which does not share delete, is
+  // open: the emptied folder is let go and opened once more, without
+  // following a link and again not sharing delete, and removed only if it is
+  // the folder created. One put in its place in the moment between is left
+  // alone (and the emptied workspace, renamed away, stays where it was put).
   hold_.Reset();
-  // The hold had no delete access (see CreateHeldDirectory), so the name is
-  // opened once more, without following a link, and the folder is removed
-  // only if it is the one created: one put in its place in the moment
-  // between is left alone.
   ScopedHandle again(CreateFileW(dir.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                 nullptr));
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION now;
   if (!again || !GetFileInformationByHandle(again.get(), &now)) return false;
   if (!IsCreatedFolder(identity_, {now.dwVolumeSerialNumber, now.nFileIndexHigh, now.nFileIndexLow},

@@ -20,6 +20,10 @@ target_link_options(setup_probe PRIVATE -municode -s)
 add_executable(setup_locker "${CMAKE_CURRENT_LIST_DIR}/setup_locker.cc")
 target_include_directories(setup_locker PRIVATE "${CMAKE_SOURCE_DIR}")
 
+# Renames each new workspace away and plants its own, as fast as it can.
+add_executable(workspace_racer "${CMAKE_CURRENT_LIST_DIR}/workspace_racer.cc")
+target_link_options(workspace_racer PRIVATE -municode)
+
 # Runs the installation sequence in-process with each platform call failing in turn.
 add_executable(fault_runner "${CMAKE_CURRENT_LIST_DIR}/fault_runner.cc")
 target_link_libraries(fault_runner PRIVATE qxsequence)
@@ -74,6 +78,7 @@ foreach(row IN LISTS QX_WINE_CONFIGS)
                    --stub $<TARGET_FILE:Stub> --probe $<TARGET_FILE:trace_probe>
                    --setup-probe $<TARGET_FILE:setup_probe> --fault-runner $<TARGET_FILE:fault_runner>
                    --setup-locker $<TARGET_FILE:setup_locker> --other-setup-probe "${QX_OTHER_SETUP_PROBE}"
+                   --racer $<TARGET_FILE:workspace_racer>
                    --qxpack "${QX_QXPACK}" --keys "${QX_KEYS_DIR}"
                    --work "${CMAKE_CURRENT_BINARY_DIR}/wine-work-${cfg}" ${only_system})
   set_tests_properties(wine_programs_${cfg} PROPERTIES TIMEOUT 1200)

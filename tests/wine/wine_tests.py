@@ -666,6 +666,43 @@ class WindowsSystemTest(InstallerRuns):
                     self.assertIn("\\%s\\config\\" % system_view, report["cwd"].lower(), trace)
 
 
+    def test_a_racer_never_steers_the_workspace(self):
+        """A program of the user's renames every workspace it sees away and puts
+        a folder of its own in its place, as fast as it can: setup.exe must
+        start in the stub's own workspace every time, and every run succeed.
+        Only an emptied workspace may be taken, in the moment between the
+        removal's letting go of it and its deletion; the racer's own folder is
+        never removed in its place."""
+        import glob
+        exe = self.build("dep-silent,all,all.bin", {"all": self.FILES["all"]})
+        stop = os.path.join(self.dir, "stop")
+        racer = subprocess.Popen([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, ARGS.racer,
+                                  win_path(stop)], stdout=subprocess.PIPE, env=dict(os.environ, WINEDEBUG="-all"))
+        try:
+            self.assertEqual(racer.stdout.readline().strip(), b"ready")
+            for run in range(20):
+                code, trace, report = self.run_installer(exe)
+                self.assertEqual(code, 0, trace)
+                self.assertIsNotNone(report, trace)
+                self.assertNotIn("racer.txt", report["files"], "setup started in the racer's folder")
+            open(stop, "w").close()
+            counts = racer.communicate(timeout=60)[0].split()
+        finally:
+            racer.kill()
+        self.assertGreaterEqual(int(counts[1]), 20, counts)
+        taken = [p for d in prefix_temp_dirs() for p in glob.glob(os.path.join(d, "ITMPD_*_stolen"))]
+        self.assertEqual(len(taken), int(counts[5]), counts)
+        for path in taken:
+            self.assertEqual(os.listdir(path), [], "a workspace with contents was taken")
+            planted = path[:-len("_stolen")]
+            self.assertEqual(os.listdir(planted), ["racer.txt"], "the racer's folder was changed")
+            shutil.rmtree(path)
+            shutil.rmtree(planted)
+        if taken:
+            print("racer: %s (emptied workspaces renamed in the removal's last moment)"
+                  % b" ".join(counts).decode(), file=sys.stderr)
+
+
 class temp_directory_moved_to:
     """Points the prefix user's TEMP and TMP (which Wine takes from the
     registry, not from the Linux environment) elsewhere, and back."""
@@ -734,7 +771,7 @@ def virtual_display():
 
 def main():
     return suite_main(sys.modules[__name__], ("wine-run", "root", "arch", "stub", "probe", "setup-probe",
-                                              "fault-runner", "setup-locker", "other-setup-probe", "qxpack", "keys",
+                                              "fault-runner", "setup-locker", "other-setup-probe", "racer", "qxpack", "keys",
                                               "work"),
                       virtual_display)
 
