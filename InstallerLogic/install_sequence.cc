@@ -223,7 +223,7 @@ DWORD WINAPI RunInstallSequence(LPVOID) {
     Workspace workspace;
     CleanupList cleanup;
     if (!workspace.Create()) return kFailed;
-    cleanup.AddDirectory(workspace.path(), &workspace);
+    cleanup.AddDirectory(&workspace);
     ProfilePhase("create-workspace");
     result = RunInWorkspace(workspace.path());
     ProfilePhase("close-bundle");

@@ -187,9 +187,98 @@ bool Workspace::Create() {
   return false;
 }
 
-bool Workspace::RemoveEmptyRoot() {
-  if (!hold_) return false;
+namespace {
+
+constexpr DWORD kRemovalRetryMs = 3000;
+constexpr DWORD kRemovalPollMs = 100;
+
+void ClearReadOnly(const std::wstring& path, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+// Removes everything inside `path`, depth first; true when nothing is left.
+// `trace`: each attempt is traced (retries are not).
+bool EmptyDirectory(const std::wstring& path, bool trace) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  bool empty = true;
+  do {
+    const std::wstring child = path + L"\\" + found.cFileName;
+    bool removed = true;
+    switch (ClassifyTreeEntry(found.cFileName, found.dwFileAttributes)) {
+      case TreeEntryAction::kSkip:
+        break;
+      case TreeEntryAction::kDescend:
+        ClearReadOnly(child, found.dwFileAttributes);
+        removed = EmptyDirectory(child, trace);
+        if (trace) DebugTrace("Delete Dir %s\n", Narrow(child).c_str());
+        removed = !InjectFault(FaultSite::kDelete) && removed && RemoveDirectoryW(child.c_str());
+        break;
+      case TreeEntryAction::kRemoveLink:
+        if (trace) DebugTrace("Delete Dir %s\n", Narrow(child).c_str());
+        removed = !InjectFault(FaultSite::kDelete) && RemoveDirectoryW(child.c_str());
+        break;
+      case TreeEntryAction::kDeleteFile:
+        if (trace) DebugTrace("Delete File %s\n", Narrow(child).c_str());
+        // A link's own attributes are left alone: changing them could reach its target.
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+          ClearReadOnly(child, found.dwFileAttributes);
+        removed = RemoveFile(child);
+        break;
+    }
+    empty = empty && removed;
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return empty;
+}
+
+// Names what is left inside `path` for deletion at the next restart, deepest
+// first (a folder only empties once its entries are gone); links are named
+// themselves, never entered. The number of entries named.
+int ScheduleContentsAtRestart(const std::wstring& path) {
+  int count = 0;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do {
+    const std::wstring child = path + L"\\" + found.cFileName;
+    const TreeEntryAction action = ClassifyTreeEntry(found.cFileName, found.dwFileAttributes);
+    if (action == TreeEntryAction::kSkip) continue;
+    if (action == TreeEntryAction::kDescend) count += ScheduleContentsAtRestart(child);
+    if (MoveFileExW(child.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++count;
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return count;
+}
+
+}  // namespace
+
+ScopedHandle Workspace::OpenCreated(unsigned long access, RootState* state) const {
   const std::wstring dir = path_.substr(0, path_.size() - 1);
+  ScopedHandle handle(CreateFileW(dir.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  BY_HANDLE_FILE_INFORMATION now;
+  if (!handle) {
+    // Only a folder in use elsewhere is worth waiting for; one gone is not ours.
+    const DWORD error = GetLastError();
+    *state = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RootState::kReplaced
+                                                                              : RootState::kBusy;
+    return handle;
+  }
+  if (!GetFileInformationByHandle(handle.get(), &now) ||
+      !IsCreatedFolder(identity_, {now.dwVolumeSerialNumber, now.nFileIndexHigh, now.nFileIndexLow},
+                       now.dwFileAttributes)) {
+    *state = RootState::kReplaced;
+    return ScopedHandle();
+  }
+  *state = RootState::kBusy;
+  return handle;
+}
+
+Workspace::RootState Workspace::RemoveEmptyRoot() {
   // The hold has no delete access (see CreateHeldDirectory), and nothing can
   // open the folder with it while the hold, which does not share delete, is
   // open: the emptied folder is let go and opened once more, without
@@ -197,21 +286,53 @@ bool Workspace::RemoveEmptyRoot() {
   // the folder created. One put in its place in the moment between is left
   // alone (and the emptied workspace, renamed away, stays where it was put).
   hold_.Reset();
-  ScopedHandle again(CreateFileW(dir.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  BY_HANDLE_FILE_INFORMATION now;
-  if (!again || !GetFileInformationByHandle(again.get(), &now)) return false;
-  if (!IsCreatedFolder(identity_, {now.dwVolumeSerialNumber, now.nFileIndexHigh, now.nFileIndexLow},
-                       now.dwFileAttributes)) {
-    DebugTrace("[INSTALLER] %s is no longer the workspace; left alone\n", Narrow(dir).c_str());
-    return false;
+  RootState state;
+  ScopedHandle again = OpenCreated(DELETE | FILE_READ_ATTRIBUTES, &state);
+  if (again) {
+    const auto set_info =
+        reinterpret_cast<NtSetInformationFileFn>(NtdllFunction("NtSetInformationFile"));
+    BOOLEAN remove = TRUE;  // FILE_DISPOSITION_INFORMATION: gone when `again` closes
+    IO_STATUS_BLOCK io = {};
+    if (set_info && set_info(again.get(), &io, &remove, sizeof remove, FileDispositionInformation) >= 0)
+      return RootState::kRemoved;
+    again.Reset();
   }
-  const auto set_info =
-      reinterpret_cast<NtSetInformationFileFn>(NtdllFunction("NtSetInformationFile"));
-  BOOLEAN remove = TRUE;  // FILE_DISPOSITION_INFORMATION: gone when `again` closes
-  IO_STATUS_BLOCK io = {};
-  return set_info && set_info(again.get(), &io, &remove, sizeof remove, FileDispositionInformation) >= 0;
+  // Still in use (a process's current folder, say): held again for the next
+  // attempt, if it is still the folder created.
+  if (state == RootState::kBusy)
+    hold_ = OpenCreated(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &state);
+  if (state == RootState::kReplaced)
+    DebugTrace("[INSTALLER] %s is no longer the workspace; left alone\n",
+               Narrow(path_.substr(0, path_.size() - 1)).c_str());
+  return state;
+}
+
+bool Workspace::Remove() {
+  if (!hold_) return false;
+  const std::wstring dir = path_.substr(0, path_.size() - 1);
+  const DWORD start = GetTickCount();
+  for (bool first = true;; first = false) {
+    // The contents go only while the folder is held: no name inside can be
+    // re-pointed then.
+    const bool empty = EmptyDirectory(dir, first);
+    if (first) DebugTrace("Delete Dir %s\n", Narrow(dir).c_str());
+    if (empty && !InjectFault(FaultSite::kDelete)) {
+      const RootState state = RemoveEmptyRoot();
+      if (state == RootState::kRemoved) return true;
+      if (state == RootState::kReplaced || !hold_) return false;
+    }
+    if (GetTickCount() - start >= kRemovalRetryMs) break;
+    if (first)
+      DebugTrace("[INSTALLER] workspace still in use; retrying its removal for up to %u ms\n",
+                 static_cast<unsigned>(kRemovalRetryMs));
+    Sleep(kRemovalPollMs);
+  }
+  // Held still: what is left is named by the path of the folder created.
+  const int entries = ScheduleContentsAtRestart(dir) +
+                      (MoveFileExW(dir.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 1 : 0);
+  DebugTrace("[INSTALLER] %d entries of the workspace are left to be removed at the next restart\n",
+             entries);
+  return false;
 }
 
 CleanupList::~CleanupList() {
@@ -225,63 +346,28 @@ CleanupList::~CleanupList() {
   }
   DebugTrace("Done\n");
   DebugTrace("Begin cleanup of %d dirs\n", static_cast<int>(directories_.size()));
-  for (size_t i = 0; i < directories_.size(); ++i) {
-    DebugTrace("Cleanup %s\n", Narrow(directories_[i]).c_str());
-    DeleteDirectoryTree(directories_[i], held_[i]);
+  for (const Directory& entry : directories_) {
+    DebugTrace("Cleanup %s\n", Narrow(entry.path).c_str());
+    if (entry.workspace)
+      entry.workspace->Remove();
+    else
+      DeleteDirectoryTree(entry.path);
   }
   DebugTrace("Done\n");
   if (redirected) FsRedirectionGuard::Revert(saved);
 }
 
-void CleanupList::AddDirectory(const std::wstring& path, Workspace* held) {
-  directories_.push_back(EndsWith(path, L"\\", false) ? path.substr(0, path.size() - 1) : path);
-  held_.push_back(held);
+void CleanupList::AddDirectory(const std::wstring& path) {
+  directories_.push_back({EndsWith(path, L"\\", false) ? path.substr(0, path.size() - 1) : path, nullptr});
 }
 
-namespace {
-
-void ClearReadOnly(const std::wstring& path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+void CleanupList::AddDirectory(Workspace* workspace) {
+  AddDirectory(workspace->path());
+  directories_.back().workspace = workspace;
 }
 
-void RemoveDirectoryEntry(const std::wstring& path, Workspace* held = nullptr) {
+void DeleteDirectoryTree(const std::wstring& path) {
+  EmptyDirectory(path, true);
   DebugTrace("Delete Dir %s\n", Narrow(path).c_str());
-  if (InjectFault(FaultSite::kDelete)) return;
-  if (held)
-    held->RemoveEmptyRoot();
-  else
-    RemoveDirectoryW(path.c_str());
-}
-
-}  // namespace
-
-void DeleteDirectoryTree(const std::wstring& path, Workspace* held) {
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring child = path + L"\\" + found.cFileName;
-      switch (ClassifyTreeEntry(found.cFileName, found.dwFileAttributes)) {
-        case TreeEntryAction::kSkip:
-          break;
-        case TreeEntryAction::kDescend:
-          ClearReadOnly(child, found.dwFileAttributes);
-          DeleteDirectoryTree(child);
-          break;
-        case TreeEntryAction::kRemoveLink:
-          RemoveDirectoryEntry(child);
-          break;
-        case TreeEntryAction::kDeleteFile:
-          DebugTrace("Delete File %s\n", Narrow(child).c_str());
-          // A link's own attributes are left alone: changing them could reach its target.
-          if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            ClearReadOnly(child, found.dwFileAttributes);
-          RemoveFile(child);
-          break;
-      }
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryEntry(path, held);
+  if (!InjectFault(FaultSite::kDelete)) RemoveDirectoryW(path.c_str());
 }

@@ -31,12 +31,21 @@ class Workspace {
   bool Create();
   // Ends with a backslash; empty until Create succeeds.
   const std::wstring& path() const { return path_; }
-  // Lets go of the (emptied) directory and removes it, if what its name now
-  // opens is still the directory created: never a folder or link put in its
-  // place. False: left as it is.
-  bool RemoveEmptyRoot();
+  // Removes the directory with everything in it, its contents while it is
+  // held. What a running process still keeps in use is retried for a few
+  // seconds, then left to be removed at the next restart. Never touches a
+  // folder or link put in the directory's place. False: something remains.
+  bool Remove();
 
  private:
+  enum class RootState { kRemoved, kBusy, kReplaced };
+  // Lets go of the emptied directory and deletes it if its name still opens
+  // the directory created; kBusy: still there, held again.
+  RootState RemoveEmptyRoot();
+  // Opens what the directory's name now names, not following a link;
+  // kReplaced when that is not the directory created (or nothing).
+  ScopedHandle OpenCreated(unsigned long access, RootState* state) const;
+
   std::wstring path_;
   ScopedHandle hold_;
   FolderId identity_;
@@ -50,18 +59,20 @@ class CleanupList {
   CleanupList(const CleanupList&) = delete;
   CleanupList& operator=(const CleanupList&) = delete;
 
-  // A single trailing backslash is dropped. `held`: the workspace that holds
-  // the directory until its contents are gone (it must outlive this list).
-  void AddDirectory(const std::wstring& path, Workspace* held = nullptr);
+  // A single trailing backslash is dropped.
+  void AddDirectory(const std::wstring& path);
+  // The workspace removes itself (Workspace::Remove); it must outlive this list.
+  void AddDirectory(Workspace* workspace);
 
  private:
+  struct Directory {
+    std::wstring path;
+    Workspace* workspace;
+  };
   std::vector<std::wstring> files_;
-  std::vector<std::wstring> directories_;
-  std::vector<Workspace*> held_;
+  std::vector<Directory> directories_;
 };
 
 // Removes the directory and everything in it, depth first. Links inside are
-// removed, never entered; read-only entries lose that attribute first. With
-// `held`, the contents go while it holds the directory (so no name inside can
-// be re-pointed), and the directory itself through Workspace::RemoveEmptyRoot.
-void DeleteDirectoryTree(const std::wstring& path, Workspace* held = nullptr);
+// removed, never entered; read-only entries lose that attribute first.
+void DeleteDirectoryTree(const std::wstring& path);

@@ -4,7 +4,10 @@
 // its current directory, every file below it with size and SHA-256, and the
 // directory's access list, and whether it runs as an administrator (by the
 // stub's own test). QX_PROBE_EXIT chooses its exit code; with
-// QX_PROBE_READONLY it leaves a read-only file in a sub-directory behind.
+// QX_PROBE_READONLY it leaves a read-only file in a sub-directory behind; with
+// QX_PROBE_LINGER=MARKER it leaves a copy of itself running in the workspace
+// (its current folder and its image there) for 8 seconds, which then creates
+// MARKER and ends.
 #include <windows.h>
 #include <sddl.h>
 #include <shellapi.h>
@@ -118,6 +121,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   std::string report;
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv && argc == 3 && std::wstring(argv[1]) == L"--linger") {
+    Sleep(8000);
+    CloseHandle(CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    return 0;
+  }
   for (int i = 0; argv && i < argc; ++i) report += "arg\t" + Hex(WideToMultiByte(argv[i])) + "\n";
   if (argv) LocalFree(argv);
 
@@ -142,6 +150,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
       CloseHandle(h);
     }
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+
+  if (const wchar_t* marker = _wgetenv(L"QX_PROBE_LINGER")) {
+    wchar_t self[MAX_PATH * 4] = {0};
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    std::wstring line = L"\"" + std::wstring(self) + L"\" --linger \"" + marker + L"\"";
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (CreateProcessW(self, &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup, &process)) {
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
   }
 
   if (const wchar_t* path = _wgetenv(L"QX_PROBE_REPORT")) {

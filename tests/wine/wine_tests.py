@@ -590,6 +590,18 @@ class InstallTest(InstallerRuns):
             self.assertFalse(os.path.exists(report), "setup started")
 
 
+def subsystem_copy(setup, subsystem, work):
+    """A copy of `setup` marked for another subsystem (3: console)."""
+    import struct
+    path = os.path.join(work, "subsystem-%d.exe" % subsystem)
+    with open(setup, "rb") as f:
+        data = bytearray(f.read())
+    struct.pack_into("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 24 + 68, subsystem)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
 def foreign_machine_setup(setup, work):
     """A copy of `setup` made for a processor no Windows here runs (IA-64)."""
     import struct
@@ -666,6 +678,39 @@ class WindowsSystemTest(InstallerRuns):
                     self.assertIn("\\%s\\config\\" % system_view, report["cwd"].lower(), trace)
 
 
+    def test_one_table_of_clean_up_cases(self):
+        """Whatever the setup program leaves running, the workspace goes: at
+        once, after a short wait, or at the next restart. Wine "restarts" (runs
+        wineboot, which carries out the pending deletions) whenever a new
+        session starts, so the run's session is kept until `wineboot -r`."""
+        marker = os.path.join(self.work, "lingered")
+        cases = [
+            # name, runs, setup program, probe settings, removal
+            ("console setup", 10, subsystem_copy(ARGS.setup_probe, 3, self.work), {}, "at once"),
+            ("setup leaves a process in the workspace", 1, ARGS.setup_probe,
+             {"QX_PROBE_LINGER": win_path(marker)}, "at restart"),
+        ]
+        for name, runs, setup, settings, removal in cases:
+            with self.subTest(name), (one_wine_session() if removal == "at restart"
+                                      else contextlib.nullcontext()):
+                exe = self.build("dep-silent,all,all.bin", {"all": self.FILES["all"]}, setup=setup)
+                for run in range(runs):
+                    code, trace, report = self.run_installer(exe, extra=settings)
+                    self.assertEqual(code, 0, trace)
+                    self.assertIsNotNone(report, trace)
+                    if removal == "at once":
+                        self.assertEqual(leftover_workspaces(), [], "run %d: a workspace remains" % run)
+                        continue
+                    self.assertIn("left to be removed at the next restart", trace)
+                    workspace = report["cwd"].rsplit("\\", 1)[-1]
+                    pending = wine("reg", "query", r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                                   "/v", "PendingFileRenameOperations", display=False).stdout
+                    self.assertIn(workspace.encode(), pending, trace)
+                    self.assertTrue(os.path.exists(marker), "the lingering process has not ended")
+                    self.assertEqual([os.path.basename(p) for p in leftover_workspaces()], [workspace])
+                    wine("wineboot", "-r", display=False, timeout=120)
+                    self.assertEqual(leftover_workspaces(), [], "the restart left the workspace")
+
     def test_a_racer_never_steers_the_workspace(self):
         """A program of the user's renames every workspace it sees away and puts
         a folder of its own in its place, as fast as it can: setup.exe must
@@ -701,6 +746,26 @@ class WindowsSystemTest(InstallerRuns):
         if taken:
             print("racer: %s (emptied workspaces renamed in the removal's last moment)"
                   % b" ".join(counts).decode(), file=sys.stderr)
+
+
+@contextlib.contextmanager
+def one_wine_session():
+    """Keeps the prefix's wineserver (and with it the session) running until
+    the end of the block. A server still running does not take a new
+    persistence, so the last one is awaited first. The session's own
+    processes (services and the like) keep the output of the program that
+    starts it: a quiet one starts it, so that no run's output stays open."""
+    env = dict(os.environ, WINEPREFIX=prefix_dir())
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    subprocess.run(["wineserver", "-w"], env=env, timeout=60, **quiet)
+    subprocess.run(["wineserver", "-p", "600"], env=env, **quiet)
+    subprocess.run([ARGS.wine_run, "--root", ARGS.root, "--arch", ARGS.arch, "cmd", "/c", "exit", "0"],
+                   timeout=120, **quiet)
+    try:
+        yield
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env, **quiet)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=60, **quiet)
 
 
 class temp_directory_moved_to:
