@@ -5,19 +5,13 @@
 #include <vector>
 
 #include "InstallerLogic/scoped_handle.h"
+#include "util/system_function_win.h"
 
 namespace {
 
-// Looked up at run time: XP before SP2 lacks IsWow64Process, and the stub
-// imports nothing that XP lacks.
-void* Kernel32Function(const char* name) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  return kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, name)) : nullptr;
-}
-
 std::wstring Wow64SystemDirectory() {
   using GetDirFn = UINT(WINAPI*)(LPWSTR, UINT);
-  const auto fn = reinterpret_cast<GetDirFn>(Kernel32Function("GetSystemWow64DirectoryW"));
+  const auto fn = SystemFunction<GetDirFn>(L"kernel32.dll", "GetSystemWow64DirectoryW");
   if (!fn) return std::wstring();
   std::vector<wchar_t> buffer(MAX_PATH + 1);
   const UINT length = fn(buffer.data(), static_cast<UINT>(buffer.size()));
@@ -55,7 +49,7 @@ FolderIdentity IdentityOf(const std::wstring& dir) {
 
 bool IsWow64() {
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  const auto fn = reinterpret_cast<IsWow64ProcessFn>(Kernel32Function("IsWow64Process"));
+  const auto fn = SystemFunction<IsWow64ProcessFn>(L"kernel32.dll", "IsWow64Process");
   BOOL wow64 = FALSE;
   return fn && fn(GetCurrentProcess(), &wow64) && wow64;
 }

@@ -13,6 +13,7 @@
 #include "util/fault_injection.h"
 #include "util/fs_redirection.h"
 #include "util/platform.h"
+#include "util/system_function_win.h"
 #include "util/text_conv.h"
 
 namespace {
@@ -25,10 +26,7 @@ std::string Narrow(const std::wstring& path) { return WideToMultiByte(path); }
 // exported as SystemFunction036 since XP), so the name cannot be predicted.
 int RandomPart() {
   using GenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
-  HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
-  const auto gen = advapi ? reinterpret_cast<GenRandomFn>(reinterpret_cast<void*>(
-                                GetProcAddress(advapi, "SystemFunction036")))
-                          : nullptr;
+  const auto gen = SystemFunction<GenRandomFn>(L"advapi32.dll", "SystemFunction036");
   unsigned short value = 0;
   if (gen && gen(&value, sizeof value)) return value & 0x7FFF;
   // Without it the name is guessable but still fresh: creation never reuses
@@ -58,11 +56,6 @@ using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PI
 using NtStatusToErrorFn = ULONG(NTAPI*)(LONG);
 using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
 
-void* NtdllFunction(const char* name) {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll ? reinterpret_cast<void*>(GetProcAddress(ntdll, name)) : nullptr;
-}
-
 // The native name of a Win32 path: "\??\C:\...", "\??\UNC\server\...".
 std::wstring NativePath(const std::wstring& path) {
   std::vector<wchar_t> buffer(path.size() + MAX_PATH);
@@ -83,8 +76,8 @@ std::wstring NativePath(const std::wstring& path) {
 // it, until the handle goes. A name that exists fails (a directory planted in
 // advance is never used). Invalid handle and `*error` set on failure.
 ScopedHandle CreateHeldDirectory(const std::wstring& path, const std::wstring& sddl, DWORD* error) {
-  const auto create = reinterpret_cast<NtCreateFileFn>(NtdllFunction("NtCreateFile"));
-  const auto to_error = reinterpret_cast<NtStatusToErrorFn>(NtdllFunction("RtlNtStatusToDosError"));
+  const auto create = SystemFunction<NtCreateFileFn>(L"ntdll.dll", "NtCreateFile");
+  const auto to_error = SystemFunction<NtStatusToErrorFn>(L"ntdll.dll", "RtlNtStatusToDosError");
   ScopedLocal<void> descriptor;
   const std::wstring native = NativePath(path);
   *error = ERROR_PROC_NOT_FOUND;
@@ -290,7 +283,7 @@ Workspace::RootState Workspace::RemoveEmptyRoot() {
   ScopedHandle again = OpenCreated(DELETE | FILE_READ_ATTRIBUTES, &state);
   if (again) {
     const auto set_info =
-        reinterpret_cast<NtSetInformationFileFn>(NtdllFunction("NtSetInformationFile"));
+        SystemFunction<NtSetInformationFileFn>(L"ntdll.dll", "NtSetInformationFile");
     BOOLEAN remove = TRUE;  // FILE_DISPOSITION_INFORMATION: gone when `again` closes
     IO_STATUS_BLOCK io = {};
     if (set_info && set_info(again.get(), &io, &remove, sizeof remove, FileDispositionInformation) >= 0)

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "util/system_function_win.h"
+
 namespace {
 struct Phases {
   LARGE_INTEGER last{};
@@ -15,8 +17,7 @@ struct Phases {
 // Peak resident size so far, in MB (looked up: the call is not on every Windows).
 double PeakMegabytes() {
   using Query = BOOL(WINAPI*)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
-  static const Query query = reinterpret_cast<Query>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetProcessMemoryInfo")));
+  static const Query query = SystemFunction<Query>(L"kernel32.dll", "K32GetProcessMemoryInfo");
   PROCESS_MEMORY_COUNTERS counters;
   ZeroMemory(&counters, sizeof counters);
   if (!query || !query(GetCurrentProcess(), &counters, sizeof counters)) return 0;
