@@ -12,6 +12,7 @@
 #include "diagnostics/trace.h"
 #include "util/fault_injection.h"
 #include "util/fs_redirection.h"
+#include "util/full_path_win.h"
 #include "util/platform.h"
 #include "util/system_function_win.h"
 #include "util/text_conv.h"
@@ -55,21 +56,6 @@ using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PI
                                     PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 using NtStatusToErrorFn = ULONG(NTAPI*)(LONG);
 using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-
-// The native name of a Win32 path: "\??\C:\...", "\??\UNC\server\...".
-std::wstring NativePath(const std::wstring& path) {
-  std::vector<wchar_t> buffer(path.size() + MAX_PATH);
-  DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  if (length >= buffer.size()) {
-    buffer.assign(length + 1, L'\0');
-    length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  }
-  if (length == 0 || length >= buffer.size()) return std::wstring();
-  const std::wstring full(buffer.data(), length);
-  if (full.compare(0, 4, L"\\\\?\\") == 0) return L"\\??\\" + full.substr(4);
-  if (full.compare(0, 2, L"\\\\") == 0) return L"\\??\\UNC\\" + full.substr(2);
-  return L"\\??\\" + full;
-}
 
 // Creates the directory and opens it in one step, sharing read and write but
 // not delete: from its first moment nobody else can rename, delete or replace

@@ -1,5 +1,6 @@
 #include "diagnostics/log_rotation.h"
 
+#include "util/held_folders.h"
 #include "util/platform.h"
 
 LogPathParts SplitLogPath(const std::wstring& path) {
@@ -26,10 +27,28 @@ std::vector<RotationStep> RotationSteps(const std::wstring& path, int32_t maxBac
 
 void RotateLogFiles(const std::wstring& path, int32_t maxBackups) {
   for (const RotationStep& step : RotationSteps(path, maxBackups)) {
-    if (IsReparsePoint(step.from) || (!step.to.empty() && IsReparsePoint(step.to))) continue;
+    // A link at the target would only be replaced itself, never followed;
+    // it is left alone all the same.
+    if (!step.to.empty() && IsReparsePoint(step.to)) continue;
     if (step.to.empty())
-      RemoveFile(step.from);
+      RemoveFileNotLink(step.from);
     else
-      MoveFileReplacing(step.from, step.to);
+      MoveFileNotLink(step.from, step.to);
   }
+}
+
+bool AppendLogBatch(const std::wstring& path, const std::string& bytes, uint32_t maxFileSize,
+                    int32_t maxBackups) {
+  const size_t slash = path.find_last_of(L"\\/");
+  const size_t name = slash == std::wstring::npos ? 0 : slash + 1;
+  HeldFolders folders;
+  if (!folders.Hold(name == 0 ? std::wstring(L".") : path.substr(0, name))) return false;
+  const std::wstring held = folders.path() + path.substr(name);
+  File file;
+  if (!file.Open(held, FileAccess::kAppend)) return false;
+  const bool written = file.Write(bytes.data(), bytes.size());
+  const int64_t size = file.Size();
+  file.Close();
+  if (size > static_cast<int64_t>(maxFileSize)) RotateLogFiles(held, maxBackups);
+  return written;
 }

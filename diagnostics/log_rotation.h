@@ -31,5 +31,14 @@ std::vector<RotationStep> RotationSteps(const std::wstring& path, int32_t maxBac
 
 // Carries out the steps, ignoring failures. A step that would touch a name
 // holding a reparse point is skipped: a link planted there must not make the
-// elevated process rename or delete something else.
+// elevated process rename or delete something else. The folder is the
+// caller's to hold (HeldFolders).
 void RotateLogFiles(const std::wstring& path, int32_t maxBackups);
+
+// Appends `bytes` to the log file and rotates it once it is larger than
+// `maxFileSize`. The elevated writer may be given a folder that its user can
+// change: every folder on the way is held while the file is written and
+// rotated, and none may be a link; neither may the file, nor have a second
+// name (a hard link). False: nothing written.
+bool AppendLogBatch(const std::wstring& path, const std::string& bytes, uint32_t maxFileSize,
+                    int32_t maxBackups);

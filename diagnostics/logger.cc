@@ -145,18 +145,11 @@ void logger::WriteQueued() {
       maxFileSize = settings_.maxFileSize;
       maxBackups = settings_.maxBackups;
     }
-    // A file that cannot be opened (a reparse point under its name among
-    // the reasons) drops the batch.
-    File file;
-    if (file.Open(path, FileAccess::kAppend)) {
-      if (!runTimeStarted_.exchange(true)) runTimeStart_ = UtcNow100ns();
-      std::string bytes;
-      for (const std::wstring& line : batch) bytes += LogFileBytes(line);
-      file.Write(bytes.data(), bytes.size());
-      const int64_t size = file.Size();
-      file.Close();
-      if (size > static_cast<int64_t>(maxFileSize)) RotateLogFiles(path, maxBackups);
-    }
+    std::string bytes;
+    for (const std::wstring& line : batch) bytes += LogFileBytes(line);
+    // A batch that cannot be written is dropped.
+    if (AppendLogBatch(path, bytes, maxFileSize, maxBackups) && !runTimeStarted_.exchange(true))
+      runTimeStart_ = UtcNow100ns();
   }
   writtenTotal_.store(taken);
   batchDone_.Set();

@@ -13,7 +13,8 @@ enum class FileAccess {
   kCreate,        // create or truncate for writing
   kAppend,        // append, created when missing; others may read and write.
                   // Refuses (fails on) a name that is a reparse point (a
-                  // symbolic link on POSIX) instead of following it.
+                  // symbolic link on POSIX) instead of following it, and a
+                  // file with more than one name (a hard link planted there).
 };
 
 // Move-only owner of an open file. Every failure leaves the object closed or
@@ -76,6 +77,12 @@ class MappedFile {
 bool RemoveFile(const std::wstring& path);
 // Renames, replacing an existing target.
 bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
+// Rename (replacing) or delete what `from` names through one handle opened
+// on it without following it: a reparse point (symbolic link on POSIX) or a
+// folder there is refused, never renamed or deleted, however the name
+// changes meanwhile. For names in folders that HeldFolders holds.
+bool MoveFileNotLink(const std::wstring& from, const std::wstring& to);
+bool RemoveFileNotLink(const std::wstring& path);
 // Whether the name itself is a reparse point (a symbolic link on POSIX);
 // false for a plain file or directory and for a name that does not exist.
 bool IsReparsePoint(const std::wstring& path);

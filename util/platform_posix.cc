@@ -42,7 +42,7 @@ bool File::Open(const std::wstring& path, FileAccess access) {
   }
   if (fd < 0) return false;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (access == FileAccess::kAppend && st.st_nlink > 1)) {
     ::close(fd);
     return false;
   }
@@ -134,6 +134,13 @@ bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
   std::string a = NativePath(from), b = NativePath(to);
   return !a.empty() && !b.empty() && ::rename(a.c_str(), b.c_str()) == 0;
 }
+
+// Host builds run unelevated: checking the name first is enough there.
+bool MoveFileNotLink(const std::wstring& from, const std::wstring& to) {
+  return !IsReparsePoint(from) && MoveFileReplacing(from, to);
+}
+
+bool RemoveFileNotLink(const std::wstring& path) { return !IsReparsePoint(path) && RemoveFile(path); }
 
 bool IsReparsePoint(const std::wstring& path) {
   std::string native = NativePath(path);

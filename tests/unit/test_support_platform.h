@@ -5,3 +5,7 @@
 extern const wchar_t kPathSep;
 std::wstring MakeTempDirectory();
 void RemoveTree(const std::wstring& path);
+// Links for attack tests; false where the platform cannot make them (Wine
+// makes hard links but no reparse points).
+bool MakeHardLink(const std::wstring& link, const std::wstring& target);
+bool MakeSymbolicLink(const std::wstring& link, const std::wstring& target);

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -17,4 +19,12 @@ void RemoveTree(const std::wstring& path) {
   std::string cmd = "rm -rf '" + WideToMultiByte(path) + "'";
   if (std::system(cmd.c_str()) != 0) {
   }
+}
+
+bool MakeHardLink(const std::wstring& link, const std::wstring& target) {
+  return ::link(WideToMultiByte(target).c_str(), WideToMultiByte(link).c_str()) == 0;
+}
+
+bool MakeSymbolicLink(const std::wstring& link, const std::wstring& target) {
+  return ::symlink(WideToMultiByte(target).c_str(), WideToMultiByte(link).c_str()) == 0;
 }

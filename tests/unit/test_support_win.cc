@@ -33,3 +33,9 @@ void RemoveTree(const std::wstring& path) {
   }
   RemoveDirectoryW(path.c_str());
 }
+
+bool MakeHardLink(const std::wstring& link, const std::wstring& target) {
+  return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
+}
+
+bool MakeSymbolicLink(const std::wstring&, const std::wstring&) { return false; }
