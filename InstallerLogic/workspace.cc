@@ -13,6 +13,7 @@
 #include "util/fault_injection.h"
 #include "util/fs_redirection.h"
 #include "util/full_path_win.h"
+#include "util/held_folders.h"
 #include "util/platform.h"
 #include "util/system_function_win.h"
 #include "util/text_conv.h"
@@ -100,6 +101,44 @@ ScopedHandle CreateHeldDirectory(const std::wstring& path, const std::wstring& s
   return ScopedHandle(handle);
 }
 
+// The folder `path` names now, with every link on the way resolved
+// (GetFinalPathNameByHandleW, from Vista on; `path` itself where that is
+// missing or fails), and that folder's identity in `*id`.
+std::wstring WithLinksResolved(const std::wstring& path, FolderId* id) {
+  *id = FolderId();
+  ScopedHandle folder(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!folder || !GetFileInformationByHandle(folder.get(), &info)) return path;
+  *id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  using GetFinalFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+  const auto get_final = SystemFunction<GetFinalFn>(L"kernel32.dll", "GetFinalPathNameByHandleW");
+  if (!get_final) return path;
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  DWORD length = get_final(folder.get(), buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (length >= buffer.size()) {
+    buffer.assign(length + 1, L'\0');
+    length = get_final(folder.get(), buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  }
+  if (length == 0 || length >= buffer.size()) return path;
+  std::wstring final(buffer.data(), length);
+  // "\\?\C:\..." and "\\?\UNC\server\..." in their usual form; a volume
+  // without a drive letter keeps its "\\?\Volume{...}" name.
+  if (final.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+    final = L"\\\\" + final.substr(8);
+  else if (final.compare(0, 4, L"\\\\?\\") == 0 && final.size() >= 6 && final[5] == L':')
+    final = final.substr(4);
+  return final;
+}
+
+bool SameFolder(intptr_t handle, const FolderId& id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return handle != -1 && GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info) &&
+         info.dwVolumeSerialNumber == id.volume && info.nFileIndexHigh == id.indexHigh &&
+         info.nFileIndexLow == id.indexLow;
+}
+
 }  // namespace
 
 bool IsAdministrator() {
@@ -133,12 +172,29 @@ bool Workspace::Create() {
   // Creation, extraction, the setup program and the removal must all reach
   // the same folder, whatever redirection each of them sees.
   const std::wstring temp = GetTempDirectory();
-  const std::wstring base = NameSeenByEveryView(temp);
-  if (base != temp)
+  const std::wstring seen = NameSeenByEveryView(temp);
+  if (seen != temp)
     DebugTrace(
         "[INSTALLER] temporary directory %s differs for 32- and 64-bit programs; "
         "workspace under %s\n",
-        Narrow(temp).c_str(), Narrow(base).c_str());
+        Narrow(temp).c_str(), Narrow(seen).c_str());
+  // The user can re-point links on the way to the temporary directory (TEMP
+  // naming a junction, say): the workspace goes under the folder they lead
+  // to now, named without links, and every folder of that name is held until
+  // the workspace is gone, so that every later use of the name, by path,
+  // reaches the same folders.
+  FolderId resolvedId;
+  const std::wstring resolved = WithLinksResolved(seen, &resolvedId);
+  if (!base_.Hold(resolved) || !SameFolder(base_.last(), resolvedId)) {
+    DebugTrace("[INSTALLER] workspace not created: %s has a link on its way or cannot be held\n",
+               Narrow(resolved).c_str());
+    base_.Release();
+    return false;
+  }
+  const std::wstring& base = base_.path();
+  if (_wcsicmp(base.c_str(), seen.c_str()) != 0)
+    DebugTrace("[INSTALLER] temporary directory %s is %s without links\n", Narrow(seen).c_str(),
+               Narrow(base).c_str());
   const bool admin = IsAdministrator();
   const std::wstring sddl = WorkspaceSecurityDescriptor(admin ? std::wstring() : CurrentUserSid());
   DWORD error = 0;

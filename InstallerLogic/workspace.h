@@ -8,6 +8,7 @@
 
 #include "InstallerLogic/scoped_handle.h"
 #include "InstallerLogic/workspace_rules.h"
+#include "util/held_folders.h"
 
 // True when the process runs with administrative rights (the Administrators
 // group is enabled in its token).
@@ -25,9 +26,10 @@ class Workspace {
   Workspace& operator=(const Workspace&) = delete;
 
   // Creates a directory that did not exist before, under a new random name,
-  // with the protected access list, and holds it from the same call on; a
-  // bounded number of attempts. False (no directory that can be held):
-  // traced, nothing was created.
+  // with the protected access list, in the temporary directory named without
+  // links and held; holds it from the same call on; a bounded number of
+  // attempts. False (no directory that can be held): traced, nothing was
+  // created.
   bool Create();
   // Ends with a backslash; empty until Create succeeds.
   const std::wstring& path() const { return path_; }
@@ -46,6 +48,7 @@ class Workspace {
   // kReplaced when that is not the directory created (or nothing).
   ScopedHandle OpenCreated(unsigned long access, RootState* state) const;
 
+  HeldFolders base_;  // every folder above the workspace, held first, let go last
   std::wstring path_;
   ScopedHandle hold_;
   FolderId identity_;

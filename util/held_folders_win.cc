@@ -9,21 +9,20 @@
 namespace {
 
 // Where the folders below the root start: after "C:\", "\\server\share\",
-// "\\?\C:\" or "\\?\UNC\server\share\"; npos for anything else.
+// "\\?\C:\", "\\?\Volume{...}\" or "\\?\UNC\server\share\"; npos for
+// anything else.
 size_t RootLength(const std::wstring& full) {
   size_t start = 0;
   if (full.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
     start = 8;
   } else if (full.compare(0, 4, L"\\\\?\\") == 0) {
-    start = 4;
+    const size_t volume = full.find(L'\\', 4);
+    return volume == std::wstring::npos ? volume : volume + 1;
   } else if (full.compare(0, 2, L"\\\\") == 0) {
     start = 2;
   } else {
     return full.size() >= 3 && full[1] == L':' && full[2] == L'\\' ? 3 : std::wstring::npos;
   }
-  if (start != 2 && start != 8)  // "\\?\C:\"
-    return full.size() >= start + 3 && full[start + 1] == L':' && full[start + 2] == L'\\'
-               ? start + 3 : std::wstring::npos;
   const size_t server = full.find(L'\\', start);
   const size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
   return share == std::wstring::npos ? share : share + 1;

@@ -9,3 +9,4 @@ void RemoveTree(const std::wstring& path);
 // makes hard links but no reparse points).
 bool MakeHardLink(const std::wstring& link, const std::wstring& target);
 bool MakeSymbolicLink(const std::wstring& link, const std::wstring& target);
+bool MakeDirectory(const std::wstring& path);

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -28,3 +29,5 @@ bool MakeHardLink(const std::wstring& link, const std::wstring& target) {
 bool MakeSymbolicLink(const std::wstring& link, const std::wstring& target) {
   return ::symlink(WideToMultiByte(target).c_str(), WideToMultiByte(link).c_str()) == 0;
 }
+
+bool MakeDirectory(const std::wstring& path) { return ::mkdir(WideToMultiByte(path).c_str(), 0755) == 0; }

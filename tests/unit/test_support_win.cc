@@ -39,3 +39,5 @@ bool MakeHardLink(const std::wstring& link, const std::wstring& target) {
 }
 
 bool MakeSymbolicLink(const std::wstring&, const std::wstring&) { return false; }
+
+bool MakeDirectory(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
