@@ -402,13 +402,14 @@ class InstallerRuns(unittest.TestCase):
             qxpack("attach", out, "A404", path)
         return out
 
-    def run_installer(self, exe, *args, exit_code=0, extra=None):
+    def run_installer(self, exe, *args, exit_code=0, extra=None, debug="warn+debugstr"):
         report = os.path.join(self.dir, "report.txt")
         if os.path.exists(report):
             os.remove(report)
         env = {"QX_PROBE_REPORT": win_path(report), "QX_PROBE_EXIT": str(exit_code)}
         env.update(extra or {})
-        r = wine(exe, *args, debug="warn+debugstr", env_extra=env, timeout=300)
+        r = wine(exe, *args, debug=debug, env_extra=env, timeout=300)
+        self.stderr = r.stderr
         parsed = None
         if os.path.exists(report):
             parsed = {"args": [], "files": {}}
@@ -566,8 +567,17 @@ class InstallTest(InstallerRuns):
             self.skipTest("no Xvfb")
         big = {"big%d" % i: os.urandom(3 << 20) for i in range(3)}
         script = "\n".join("dep-gui,%s,%s.bin" % (n, n) for n in big)
-        code, trace, report = self.run_installer(self.build(script, big, type_text="gui"))
+        code, trace, report = self.run_installer(self.build(script, big, type_text="gui"),
+                                                 debug="warn+debugstr,trace+loaddll")
         self.assertEqual(code, 0, trace)
+        # Every DLL of the run (the stub's, its dialog's, the setup program's)
+        # comes from the system's folders, none from the installer's.
+        loaded = re.findall(rb'trace:loaddll:\w+ Loaded L"([^"]+)"', self.stderr)
+        self.assertTrue(any(p.lower().endswith(b"comctl32.dll") for p in loaded), loaded)
+        for path in loaded:
+            name = path.decode("latin-1").replace("\\\\", "\\").lower()
+            if not name.endswith((".exe", ".exe.so")):
+                self.assertTrue(name.startswith("c:\\windows\\"), name)
         self.assertRegex(trace, r"\[INSTALLER\] dlg is (0x)?0*[1-9a-fA-F]")
         values = [int(v) for v in re.findall(r"Progress (-?\d+)%", trace)]
         load = [v for v in values if v < 50]
