@@ -721,13 +721,44 @@ class WindowsSystemTest(InstallerRuns):
                     wine("wineboot", "-r", display=False, timeout=120)
                     self.assertEqual(leftover_workspaces(), [], "the restart left the workspace")
 
-    def test_a_racer_never_steers_the_workspace(self):
-        """A program of the user's renames every workspace it sees away and puts
-        a folder of its own in its place, as fast as it can: setup.exe must
-        start in the stub's own workspace every time, and every run succeed.
-        Only an emptied workspace may be taken, in the moment between the
-        removal's letting go of it and its deletion; the racer's own folder is
-        never removed in its place."""
+    def test_one_table_of_attacks(self):
+        """What a program of the user's can do to the elevated stub in the
+        user's own folders; each row runs the attack and checks its outcome.
+        (Links that Wine cannot make are unit-tested.)"""
+        for name, attack in [("racer renames every new workspace away", self.racer_attack),
+                             ("hard link at the log's name", self.log_link_attack)]:
+            with self.subTest(name):
+                attack()
+
+    def log_link_attack(self):
+        """The log's name is a second name of a file the user wants changed:
+        the run succeeds and the file is left as it was."""
+        import json
+        victim, logs = os.path.join(self.dir, "victim.txt"), os.path.join(self.dir, "logs")
+        os.mkdir(logs)
+        with open(victim, "wb") as f:
+            f.write(b"unchanged")
+        os.link(victim, os.path.join(logs, "QxDBG.log"))
+        config = json.dumps({"enable": 1, "filePath": win_path(os.path.join(logs, "QxDBG.log"))})
+        wine("reg", "add", r"HKLM\SOFTWARE\Kestrowan", "/v", "qxdbg", "/d", config, "/f", "/reg:64",
+             display=False)
+        try:
+            code, trace, report = self.run_installer(self.build("", {}))
+        finally:
+            wine("reg", "delete", r"HKLM\SOFTWARE\Kestrowan", "/v", "qxdbg", "/f", "/reg:64", display=False)
+        self.assertEqual(code, 0, trace)
+        self.assertIsNotNone(report, trace)
+        with open(victim, "rb") as f:
+            self.assertEqual(f.read(), b"unchanged")
+        self.assertEqual(os.listdir(logs), ["QxDBG.log"])
+
+    def racer_attack(self):
+        """The racer renames every workspace it sees away and puts a folder of
+        its own in its place, as fast as it can: setup.exe must start in the
+        stub's own workspace every time, and every run succeed. Only an
+        emptied workspace may be taken, in the moment between the removal's
+        letting go of it and its deletion; the racer's own folder is never
+        removed in its place."""
         import glob
         exe = self.build("dep-silent,all,all.bin", {"all": self.FILES["all"]})
         stop = os.path.join(self.dir, "stop")
