@@ -3,30 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <utility>
 #include <vector>
 
 #include "util/text_conv.h"
 
 // POSIX cannot refuse renames of an open folder; host builds only check that
 // no folder on the way is a symbolic link.
-
-HeldFolders::HeldFolders(HeldFolders&& other) noexcept
-    : handles_(std::move(other.handles_)), path_(std::move(other.path_)) {
-  other.handles_.clear();
-  other.path_.clear();
-}
-
-HeldFolders& HeldFolders::operator=(HeldFolders&& other) noexcept {
-  if (this != &other) {
-    Release();
-    handles_ = std::move(other.handles_);
-    path_ = std::move(other.path_);
-    other.handles_.clear();
-    other.path_.clear();
-  }
-  return *this;
-}
 
 void HeldFolders::Release() {
   for (intptr_t fd : handles_) ::close(static_cast<int>(fd));

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <utility>
 
 #include "util/full_path_win.h"
 
@@ -34,23 +33,6 @@ HANDLE OpenFolder(const std::wstring& path, DWORD access) {
 }
 
 }  // namespace
-
-HeldFolders::HeldFolders(HeldFolders&& other) noexcept
-    : handles_(std::move(other.handles_)), path_(std::move(other.path_)) {
-  other.handles_.clear();
-  other.path_.clear();
-}
-
-HeldFolders& HeldFolders::operator=(HeldFolders&& other) noexcept {
-  if (this != &other) {
-    Release();
-    handles_ = std::move(other.handles_);
-    path_ = std::move(other.path_);
-    other.handles_.clear();
-    other.path_.clear();
-  }
-  return *this;
-}
 
 void HeldFolders::Release() {
   for (intptr_t h : handles_) CloseHandle(reinterpret_cast<HANDLE>(h));
