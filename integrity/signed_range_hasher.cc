@@ -16,6 +16,10 @@ SignedRangeHasher::~SignedRangeHasher() { Stop(); }
 void SignedRangeHasher::Stop() {
   if (!running_) return;
   stop_ = true;
+  Join();
+}
+
+void SignedRangeHasher::Join() {
   thread_.Join();
   running_ = false;
   file_.Close();
@@ -54,9 +58,7 @@ void SignedRangeHasher::Run(void* context) {
 
 SignedRangeHasher::Result SignedRangeHasher::Finish(std::string* what) {
   if (!running_) return Result::kReadFailed;
-  thread_.Join();
-  running_ = false;
-  file_.Close();
+  Join();
   *what = what_;
   return result_;
 }

@@ -34,6 +34,8 @@ class SignedRangeHasher {
 
  private:
   static void Run(void* self);
+  // Waits for the thread and closes the file.
+  void Join();
 
   PssVerifierFilter* verifier_ = nullptr;
   File file_;
