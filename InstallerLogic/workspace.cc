@@ -186,8 +186,10 @@ bool Workspace::Create() {
   FolderId resolvedId;
   const std::wstring resolved = WithLinksResolved(seen, &resolvedId);
   if (!base_.Hold(resolved) || !SameFolder(base_.last(), resolvedId)) {
-    DebugTrace("[INSTALLER] workspace not created: %s has a link on its way or cannot be held\n",
-               Narrow(resolved).c_str());
+    // ERROR_CANT_RESOLVE_FILENAME: a link on the way, or the name now leads elsewhere.
+    const DWORD error = base_.path().empty() ? GetLastError() : ERROR_CANT_RESOLVE_FILENAME;
+    DebugTrace("[INSTALLER] workspace not created under %s, le %d\n", Narrow(resolved).c_str(),
+               static_cast<int>(error));
     base_.Release();
     return false;
   }

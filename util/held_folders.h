@@ -20,7 +20,9 @@ class HeldFolders {
 
   // `folder`: absolute, or relative to the current directory. False, and
   // nothing held, when a folder on the way is a link (a reparse point; a
-  // symbolic link on POSIX), not a folder, or cannot be opened.
+  // symbolic link on POSIX), not a folder, or cannot be opened; the
+  // platform's last error then says which (ERROR_CANT_RESOLVE_FILENAME for
+  // a link or a file on Windows).
   bool Hold(const std::wstring& folder);
   void Release();
   // The absolute path held, ending with a separator; empty when nothing is.

@@ -57,7 +57,9 @@ bool HeldFolders::Hold(const std::wstring& folder) {
     if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
       h = OpenFolder(prefix, FILE_READ_ATTRIBUTES | SYNCHRONIZE);
     if (h == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
       Release();
+      SetLastError(error);
       return false;
     }
     handles_.push_back(reinterpret_cast<intptr_t>(h));
@@ -65,6 +67,7 @@ bool HeldFolders::Hold(const std::wstring& folder) {
     if (!GetFileInformationByHandle(h, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       Release();
+      SetLastError(ERROR_CANT_RESOLVE_FILENAME);
       return false;
     }
   }
