@@ -185,7 +185,8 @@ bool Workspace::Create() {
   // reaches the same folders.
   FolderId resolvedId;
   const std::wstring resolved = WithLinksResolved(seen, &resolvedId);
-  if (!base_.Hold(resolved) || !SameFolder(base_.last(), resolvedId)) {
+  // A drive's root (nothing to hold below it) cannot be a link.
+  if (!base_.Hold(resolved) || (base_.last() != -1 && !SameFolder(base_.last(), resolvedId))) {
     // ERROR_CANT_RESOLVE_FILENAME: a link on the way, or the name now leads elsewhere.
     const DWORD error = base_.path().empty() ? GetLastError() : ERROR_CANT_RESOLVE_FILENAME;
     DebugTrace("[INSTALLER] workspace not created under %s, le %d\n", Narrow(resolved).c_str(),
