@@ -12,7 +12,7 @@
 #include "diagnostics/trace.h"
 #include "util/fault_injection.h"
 #include "util/fs_redirection.h"
-#include "util/full_path_win.h"
+#include "util/native_file_win.h"
 #include "util/held_folders.h"
 #include "util/platform.h"
 #include "util/system_function_win.h"
@@ -56,7 +56,15 @@ std::wstring CurrentUserSid() {
 using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                     PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 using NtStatusToErrorFn = ULONG(NTAPI*)(LONG);
-using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+
+// The identity of what `h` opens (and its attributes, when asked for).
+bool IdentityOf(HANDLE h, FolderId* id, DWORD* attributes = nullptr) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  *id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  if (attributes) *attributes = info.dwFileAttributes;
+  return true;
+}
 
 // Creates the directory and opens it in one step, sharing read and write but
 // not delete: from its first moment nobody else can rename, delete or replace
@@ -109,9 +117,7 @@ std::wstring WithLinksResolved(const std::wstring& path, FolderId* id) {
   ScopedHandle folder(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!folder || !GetFileInformationByHandle(folder.get(), &info)) return path;
-  *id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  if (!folder || !IdentityOf(folder.get(), id)) return path;
   using GetFinalFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
   const auto get_final = SystemFunction<GetFinalFn>(L"kernel32.dll", "GetFinalPathNameByHandleW");
   if (!get_final) return path;
@@ -133,10 +139,9 @@ std::wstring WithLinksResolved(const std::wstring& path, FolderId* id) {
 }
 
 bool SameFolder(intptr_t handle, const FolderId& id) {
-  BY_HANDLE_FILE_INFORMATION info;
-  return handle != -1 && GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info) &&
-         info.dwVolumeSerialNumber == id.volume && info.nFileIndexHigh == id.indexHigh &&
-         info.nFileIndexLow == id.indexLow;
+  FolderId now;
+  return IdentityOf(reinterpret_cast<HANDLE>(handle), &now) && now.volume == id.volume &&
+         now.indexHigh == id.indexHigh && now.indexLow == id.indexLow;
 }
 
 }  // namespace
@@ -207,8 +212,7 @@ bool Workspace::Create() {
     const std::wstring dir = base + WorkspaceName(GetTickCount(), now, random);
     hold_ = CreateHeldDirectory(dir, sddl, &error);
     if (!hold_) continue;
-    BY_HANDLE_FILE_INFORMATION created;
-    if (!GetFileInformationByHandle(hold_.get(), &created)) {
+    if (!IdentityOf(hold_.get(), &identity_)) {
       // Without its identity the directory could not be told from a
       // stand-in at removal: no run in it.
       error = GetLastError();
@@ -216,7 +220,6 @@ bool Workspace::Create() {
       RemoveDirectoryW(dir.c_str());
       continue;
     }
-    identity_ = {created.dwVolumeSerialNumber, created.nFileIndexHigh, created.nFileIndexLow};
     path_ = dir + L"\\";
     return true;
   }
@@ -235,21 +238,33 @@ void ClearReadOnly(const std::wstring& path, DWORD attributes) {
     SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
+// Calls `visit(child path, action, attributes)` for each entry of `path`
+// but "." and ".."; false when the folder cannot be listed.
+template <typename Visit>
+bool ForEachEntry(const std::wstring& path, Visit visit) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  do {
+    const TreeEntryAction action = ClassifyTreeEntry(found.cFileName, found.dwFileAttributes);
+    if (action != TreeEntryAction::kSkip) visit(path + L"\\" + found.cFileName, action, found.dwFileAttributes);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return true;
+}
+
 // Removes everything inside `path`, depth first; true when nothing is left.
 // `trace`: each attempt is traced (retries are not).
 bool EmptyDirectory(const std::wstring& path, bool trace) {
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   bool empty = true;
-  do {
-    const std::wstring child = path + L"\\" + found.cFileName;
+  const bool listed = ForEachEntry(path, [&](const std::wstring& child, TreeEntryAction action,
+                                             DWORD attributes) {
     bool removed = true;
-    switch (ClassifyTreeEntry(found.cFileName, found.dwFileAttributes)) {
+    switch (action) {
       case TreeEntryAction::kSkip:
         break;
       case TreeEntryAction::kDescend:
-        ClearReadOnly(child, found.dwFileAttributes);
+        ClearReadOnly(child, attributes);
         removed = EmptyDirectory(child, trace);
         if (trace) DebugTrace("Delete Dir %s\n", Narrow(child).c_str());
         removed = !InjectFault(FaultSite::kDelete) && removed && RemoveDirectoryW(child.c_str());
@@ -261,15 +276,13 @@ bool EmptyDirectory(const std::wstring& path, bool trace) {
       case TreeEntryAction::kDeleteFile:
         if (trace) DebugTrace("Delete File %s\n", Narrow(child).c_str());
         // A link's own attributes are left alone: changing them could reach its target.
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-          ClearReadOnly(child, found.dwFileAttributes);
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) ClearReadOnly(child, attributes);
         removed = RemoveFile(child);
         break;
     }
     empty = empty && removed;
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
-  return empty;
+  });
+  return listed ? empty : GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 // Names what is left inside `path` for deletion at the next restart, deepest
@@ -277,17 +290,10 @@ bool EmptyDirectory(const std::wstring& path, bool trace) {
 // themselves, never entered. The number of entries named.
 int ScheduleContentsAtRestart(const std::wstring& path) {
   int count = 0;
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  do {
-    const std::wstring child = path + L"\\" + found.cFileName;
-    const TreeEntryAction action = ClassifyTreeEntry(found.cFileName, found.dwFileAttributes);
-    if (action == TreeEntryAction::kSkip) continue;
+  ForEachEntry(path, [&](const std::wstring& child, TreeEntryAction action, DWORD) {
     if (action == TreeEntryAction::kDescend) count += ScheduleContentsAtRestart(child);
     if (MoveFileExW(child.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++count;
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
+  });
   return count;
 }
 
@@ -298,7 +304,6 @@ ScopedHandle Workspace::OpenCreated(unsigned long access, RootState* state) cons
   ScopedHandle handle(CreateFileW(dir.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                   nullptr));
-  BY_HANDLE_FILE_INFORMATION now;
   if (!handle) {
     // Only a folder in use elsewhere is worth waiting for; one gone is not ours.
     const DWORD error = GetLastError();
@@ -306,9 +311,9 @@ ScopedHandle Workspace::OpenCreated(unsigned long access, RootState* state) cons
                                                                               : RootState::kBusy;
     return handle;
   }
-  if (!GetFileInformationByHandle(handle.get(), &now) ||
-      !IsCreatedFolder(identity_, {now.dwVolumeSerialNumber, now.nFileIndexHigh, now.nFileIndexLow},
-                       now.dwFileAttributes)) {
+  FolderId now;
+  DWORD attributes = 0;
+  if (!IdentityOf(handle.get(), &now, &attributes) || !IsCreatedFolder(identity_, now, attributes)) {
     *state = RootState::kReplaced;
     return ScopedHandle();
   }
@@ -327,12 +332,7 @@ Workspace::RootState Workspace::RemoveEmptyRoot() {
   RootState state;
   ScopedHandle again = OpenCreated(DELETE | FILE_READ_ATTRIBUTES, &state);
   if (again) {
-    const auto set_info =
-        SystemFunction<NtSetInformationFileFn>(L"ntdll.dll", "NtSetInformationFile");
-    BOOLEAN remove = TRUE;  // FILE_DISPOSITION_INFORMATION: gone when `again` closes
-    IO_STATUS_BLOCK io = {};
-    if (set_info && set_info(again.get(), &io, &remove, sizeof remove, FileDispositionInformation) >= 0)
-      return RootState::kRemoved;
+    if (DeleteWhenClosed(again.get())) return RootState::kRemoved;
     again.Reset();
   }
   // Still in use (a process's current folder, say): held again for the next

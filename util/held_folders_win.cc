@@ -3,7 +3,7 @@
 #include <windows.h>
 
 
-#include "util/full_path_win.h"
+#include "util/native_file_win.h"
 
 namespace {
 

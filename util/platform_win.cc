@@ -5,20 +5,13 @@
 #include "util/fault_injection.h"
 
 #include <windows.h>
-#include <winternl.h>
 
-#include <cstddef>
-#include <cstring>
 #include <utility>
-#include <vector>
 
-#include "util/full_path_win.h"
-#include "util/system_function_win.h"
+#include "util/native_file_win.h"
 
 namespace {
 HANDLE H(intptr_t v) { return reinterpret_cast<HANDLE>(v); }
-
-using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
 
 // A handle with delete access on the file `path` names, not following a
 // reparse point; closed (invalid) when the name is one, or a folder.
@@ -34,13 +27,6 @@ HANDLE OpenFileNotLink(const std::wstring& path) {
     h = INVALID_HANDLE_VALUE;
   }
   return h;
-}
-
-// NtSetInformationFile on the handle (ntdll's, on every Windows since NT).
-bool SetFileInformation(HANDLE h, void* info, size_t size, FILE_INFORMATION_CLASS kind) {
-  const auto set_info = SystemFunction<NtSetInformationFileFn>(L"ntdll.dll", "NtSetInformationFile");
-  IO_STATUS_BLOCK io = {};
-  return set_info && set_info(h, &io, info, static_cast<ULONG>(size), kind) >= 0;
 }
 }  // namespace
 
@@ -197,19 +183,9 @@ bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
 
 bool MoveFileNotLink(const std::wstring& from, const std::wstring& to) {
   if (InjectFault(FaultSite::kRename)) return false;
-  const std::wstring target = NativePath(to);
-  if (target.empty()) return false;
   HANDLE h = OpenFileNotLink(from);
   if (h == INVALID_HANDLE_VALUE) return false;
-  const size_t nameBytes = target.size() * sizeof(wchar_t);
-  // FILE_RENAME_INFORMATION with the name in place, pointer-aligned.
-  std::vector<ULONG_PTR> buffer((offsetof(FILE_RENAME_INFORMATION, FileName) + nameBytes) / sizeof(ULONG_PTR) + 1);
-  auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
-  info->ReplaceIfExists = TRUE;
-  info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<ULONG>(nameBytes);
-  memcpy(info->FileName, target.data(), nameBytes);
-  const bool ok = SetFileInformation(h, info, buffer.size() * sizeof(ULONG_PTR), FileRenameInformation);
+  const bool ok = RenameByHandle(h, to);
   CloseHandle(h);
   return ok;
 }
@@ -218,8 +194,7 @@ bool RemoveFileNotLink(const std::wstring& path) {
   if (InjectFault(FaultSite::kDelete)) return false;
   HANDLE h = OpenFileNotLink(path);
   if (h == INVALID_HANDLE_VALUE) return false;
-  BOOLEAN remove = TRUE;  // FILE_DISPOSITION_INFORMATION: gone when the handle closes
-  const bool ok = SetFileInformation(h, &remove, sizeof remove, FileDispositionInformation);
+  const bool ok = DeleteWhenClosed(h);
   CloseHandle(h);
   return ok;
 }

@@ -4,7 +4,6 @@ trace_loop, with the configuration as JSON text in the registry value "qxdbg".""
 import contextlib
 import datetime
 import glob
-import json
 import os
 import re
 import shutil
@@ -16,6 +15,7 @@ import unittest
 
 import wine_tests
 from wine_tests import debug_lines, qxpack, reg_clear, trace_on, wine
+from wine_tests import log_config_clear as config_clear, log_config_set as config_set
 
 ARGS = None
 KEY = r"HKLM\SOFTWARE\Kestrowan"
@@ -23,12 +23,6 @@ KEY = r"HKLM\SOFTWARE\Kestrowan"
 ENTRY = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \[P (\d+)\] \[T [0-9a-f]{8}\] ")
 
 
-def config_set(value):
-    wine("reg", "add", KEY, "/v", "qxdbg", "/d", json.dumps(value), "/f", "/reg:64", display=False)
-
-
-def config_clear():
-    wine("reg", "delete", KEY, "/v", "qxdbg", "/f", "/reg:64", display=False)
 
 
 def config_present():

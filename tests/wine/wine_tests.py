@@ -53,6 +53,17 @@ def trace_on():
     reg_set("REG_SZ", "!Tracelog!")
 
 
+def log_config_set(value):
+    """The log writer's configuration, the JSON text of the value "qxdbg"."""
+    import json
+    wine("reg", "add", r"HKLM\SOFTWARE\Kestrowan", "/v", "qxdbg", "/d", json.dumps(value), "/f", "/reg:64",
+         display=False)
+
+
+def log_config_clear():
+    wine("reg", "delete", r"HKLM\SOFTWARE\Kestrowan", "/v", "qxdbg", "/f", "/reg:64", display=False)
+
+
 class Xvfb:
     display = None
     proc = None
@@ -733,19 +744,16 @@ class WindowsSystemTest(InstallerRuns):
     def log_link_attack(self):
         """The log's name is a second name of a file the user wants changed:
         the run succeeds and the file is left as it was."""
-        import json
         victim, logs = os.path.join(self.dir, "victim.txt"), os.path.join(self.dir, "logs")
         os.mkdir(logs)
         with open(victim, "wb") as f:
             f.write(b"unchanged")
         os.link(victim, os.path.join(logs, "QxDBG.log"))
-        config = json.dumps({"enable": 1, "filePath": win_path(os.path.join(logs, "QxDBG.log"))})
-        wine("reg", "add", r"HKLM\SOFTWARE\Kestrowan", "/v", "qxdbg", "/d", config, "/f", "/reg:64",
-             display=False)
+        log_config_set({"enable": 1, "filePath": win_path(os.path.join(logs, "QxDBG.log"))})
         try:
             code, trace, report = self.run_installer(self.build("", {}))
         finally:
-            wine("reg", "delete", r"HKLM\SOFTWARE\Kestrowan", "/v", "qxdbg", "/f", "/reg:64", display=False)
+            log_config_clear()
         self.assertEqual(code, 0, trace)
         self.assertIsNotNone(report, trace)
         with open(victim, "rb") as f:
