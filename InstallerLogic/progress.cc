@@ -17,9 +17,8 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
 void ReportProgress(int32_t base, int32_t part) {
   // Wrapping addition, as a signed 32-bit sum would on the target.
   const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(base) + static_cast<uint32_t>(part));
-  char line[1024];
-  std::snprintf(line, sizeof line, "Progress %d%%", value);
+  const std::string line = "Progress " + std::to_string(value) + "%";
   // Independent of the trace switch: progress always reaches the debugger channel.
-  OutputDebugStringA(line);
+  OutputDebugStringA(line.c_str());
   if (hwndProgress) window_calls::SendMessageW(hwndProgress, PBM_SETPOS, static_cast<WPARAM>(value), 0);
 }

@@ -1,7 +1,6 @@
 #include "InstallerLogic/workspace_rules.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <string>
 
 namespace {
 wchar_t Fold(wchar_t c, bool ignoreCase) {
@@ -18,9 +17,9 @@ bool EndsWith(const std::wstring& text, const std::wstring& suffix, bool ignoreC
 }
 
 std::wstring WorkspaceName(uint32_t tick, int64_t time, int random) {
-  char name[96];
-  std::snprintf(name, sizeof name, "ITMPD_%" PRIu32 "_%" PRId64 "_%d", tick, time, random);
-  return std::wstring(name, name + std::char_traits<char>::length(name));
+  const std::string name = "ITMPD_" + std::to_string(tick) + "_" + std::to_string(time) + "_" +
+                           std::to_string(random);
+  return std::wstring(name.begin(), name.end());
 }
 
 std::wstring WorkspaceSecurityDescriptor(const std::wstring& userSid) {

@@ -1,12 +1,12 @@
 #include "diagnostics/log_line.h"
 
-#include <cstdio>
 
 #include "util/text_conv.h"
+#include "util/text_format.h"
 
 std::wstring DecorateLogLine(const LocalTime& t, uint32_t processId, const std::wstring& message) {
   char head[64];
-  std::snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d [P %lu] ", t.year, t.month, t.day,
+  FormatText(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d [P %lu] ", t.year, t.month, t.day,
                 t.hour, t.minute, t.second, static_cast<unsigned long>(processId));
   std::wstring line(head, head + std::char_traits<char>::length(head));
   line.append(message, 0, kMaxLogMessage);

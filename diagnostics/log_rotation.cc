@@ -11,7 +11,8 @@ LogPathParts SplitLogPath(const std::wstring& path) {
 }
 
 std::wstring BackupName(const LogPathParts& parts, int32_t number) {
-  return parts.stem + L"-" + std::to_wstring(number) + parts.extension;
+  const std::string digits = std::to_string(number);
+  return parts.stem + L"-" + std::wstring(digits.begin(), digits.end()) + parts.extension;
 }
 
 std::vector<RotationStep> RotationSteps(const std::wstring& path, int32_t maxBackups) {

@@ -72,7 +72,7 @@ void DebugTrace(const char* format, ...) {
     char message[kMessageRoom];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
+    FormatTextV(message, sizeof message, format, args);
     va_end(args);
     try {
       g_deferred->emplace_back(message);
@@ -85,10 +85,10 @@ void DebugTrace(const char* format, ...) {
   if (!enabled && !sink) return;
 
   char line[kLineBuffer];
-  std::snprintf(line, kPrefixLength + 1, "[T %08x] ", PlatformThreadId());
+  FormatText(line, kPrefixLength + 1, "[T %08x] ", PlatformThreadId());
   va_list args;
   va_start(args, format);
-  std::vsnprintf(line + kPrefixLength, kMessageRoom, format, args);
+  FormatTextV(line + kPrefixLength, kMessageRoom, format, args);
   va_end(args);
 
   if (sink) sink(std::string(line), g_sinkContext.load());

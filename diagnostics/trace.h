@@ -9,13 +9,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__GNUC__)
-#define QX_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define QX_PRINTF_FORMAT(fmt, args)
-#endif
+#include "util/text_format.h"
 
-void DebugTrace(const char* format, ...) QX_PRINTF_FORMAT(1, 2);
+void DebugTrace(const char* format, ...) QX_TEXT_FORMAT(1, 2);
 bool IsTraceEnabled();
 
 // Test and tool hook: while a sink is installed every DebugTrace call is also

@@ -6,7 +6,6 @@
 
 #include <exception>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 #include "bundle/attachment.h"
@@ -97,10 +96,11 @@ Outcome Attempt(const std::wstring& path, const SignatureRecord& record,
         // Ranges must ascend and lie inside the signed data: a signed length
         // inside the header area would leave nothing meaningful to verify.
         if (offset < pos || offset + length > signedLength) return Outcome::kRefused;
-        if (!FeedFile(file, filter, buffer, offset - pos))
-          throw std::length_error("Unable to read PE file");
-        if (!file.Seek(static_cast<int64_t>(offset + length)))
-          throw std::length_error("Unable to read PE file");
+        if (!FeedFile(file, filter, buffer, offset - pos) ||
+            !file.Seek(static_cast<int64_t>(offset + length))) {
+          *error = "Unable to read PE file";
+          return Outcome::kFailed;
+        }
         pos = offset + length;
       }
       remaining = signedLength - pos;

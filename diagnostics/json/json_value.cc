@@ -7,6 +7,8 @@
 #include <utility>
 #include <variant>
 
+#include "util/text_format.h"
+
 // The variant's alternatives are listed in JsonType order, so a node's type
 // number is also the index of its payload alternative.
 struct JsonValue::Payload {
@@ -260,7 +262,7 @@ double TextToFloat(const std::string& text) {
   if (text.empty()) return 0.0;
   const char* begin = text.c_str();
   char* end = nullptr;
-  const double value = std::strtod(begin, &end);
+  const double value = TextToDouble(begin, &end);
   if (end != begin + text.size() || !std::isfinite(value)) return 0.0;
   return value;
 }
