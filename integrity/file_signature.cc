@@ -1,6 +1,7 @@
 #include "integrity/file_signature.h"
 
 #include <cryptopp/filters.h>
+#include <cryptopp/queue.h>
 #include <cryptopp/rsa.h>
 #include <cryptopp/sha.h>
 
@@ -43,15 +44,15 @@ SignatureRecord LoadSignatureRecord(const std::wstring& path) {
   return record;
 }
 
-// Feeds `count` bytes from the file's current position to the filter.
+// Feeds `count` bytes from the file's current position to the verifier.
 // Returns false when the file ends early.
-bool FeedFile(File& file, CryptoPP::BufferedTransformation& sink, std::vector<uint8_t>& buffer,
+bool FeedFile(File& file, CryptoPP::HashTransformation& sink, std::vector<uint8_t>& buffer,
               uint64_t count) {
   while (count > 0) {
     const size_t want = static_cast<size_t>(count < buffer.size() ? count : buffer.size());
     const size_t got = file.Read(buffer.data(), want);
     if (got == 0) return false;
-    sink.Put(buffer.data(), got);
+    sink.Update(buffer.data(), got);
     count -= got;
   }
   return true;
@@ -77,11 +78,13 @@ Outcome Attempt(const std::wstring& path, const SignatureRecord& record,
 
   try {
     CryptoPP::RSA::PublicKey key;
-    CryptoPP::StringSource keySource(kExeSigningPublicKeyDer, kExeSigningPublicKeyDerSize, true);
-    key.Load(keySource);
+    CryptoPP::ByteQueue keyBytes;
+    keyBytes.Put(kExeSigningPublicKeyDer, kExeSigningPublicKeyDerSize);
+    keyBytes.MessageEnd();
+    key.Load(keyBytes);
     CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Verifier verifier(key);
-    CryptoPP::SignatureVerificationFilter filter(
-        verifier, nullptr, CryptoPP::SignatureVerificationFilter::THROW_EXCEPTION);
+    const std::unique_ptr<CryptoPP::PK_MessageAccumulator> message(
+        verifier.NewVerificationAccumulator());
 
     uint64_t remaining = signedLength;
     if (excludeHeaderRanges) {
@@ -96,7 +99,7 @@ Outcome Attempt(const std::wstring& path, const SignatureRecord& record,
         // Ranges must ascend and lie inside the signed data: a signed length
         // inside the header area would leave nothing meaningful to verify.
         if (offset < pos || offset + length > signedLength) return Outcome::kRefused;
-        if (!FeedFile(file, filter, buffer, offset - pos) ||
+        if (!FeedFile(file, *message, buffer, offset - pos) ||
             !file.Seek(static_cast<int64_t>(offset + length))) {
           *error = "Unable to read PE file";
           return Outcome::kFailed;
@@ -107,9 +110,12 @@ Outcome Attempt(const std::wstring& path, const SignatureRecord& record,
     }
     // A file shorter than the signed length just ends the stream: the
     // signature then fails to verify.
-    FeedFile(file, filter, buffer, remaining);
-    filter.Put(signature.data(), signature.size());
-    filter.MessageEnd();
+    FeedFile(file, *message, buffer, remaining);
+    // Exactly one signature's length, so that no byte of the record is ignored.
+    using Failed = CryptoPP::SignatureVerificationFilter::SignatureVerificationFailed;
+    if (signature.size() != verifier.SignatureLength()) throw Failed();
+    verifier.InputSignature(*message, signature.data(), signature.size());
+    if (!verifier.VerifyAndRestart(*message)) throw Failed();
     return Outcome::kValid;
   } catch (const std::exception& e) {
     *error = e.what();

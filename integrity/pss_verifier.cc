@@ -6,11 +6,11 @@
 #include <cryptopp/rsa.h>
 #include <cryptopp/sha.h>
 
+#include <cstddef>
+#include <vector>
+
 namespace {
 using Verifier = CryptoPP::RSASS<CryptoPP::PSSR, CryptoPP::SHA256>::Verifier;
-// Signature after the message; a mismatch raises SignatureVerificationFailed.
-constexpr CryptoPP::word32 kFilterFlags = CryptoPP::SignatureVerificationFilter::THROW_EXCEPTION;
-static_assert(kFilterFlags == 16, "verification filter flags");
 
 CryptoPP::RSAFunction DecodeKey(const uint8_t* spki, size_t size) {
   CryptoPP::RSAFunction key;
@@ -22,11 +22,35 @@ CryptoPP::RSAFunction DecodeKey(const uint8_t* spki, size_t size) {
 }
 }  // namespace
 
+// The message goes straight to the verifier's accumulator; the last
+// signature-length bytes seen are held back, since they may be the signature.
+// (The library's verification filter does the same, through a message queue
+// that would make up a tenth of the stub.)
 struct PssVerifierFilter::Impl {
   explicit Impl(const CryptoPP::RSAFunction& key)
-      : verifier(key), filter(verifier, nullptr, kFilterFlags) {}
-  Verifier verifier;  // the filter refers to it: declared first, destroyed last
-  CryptoPP::SignatureVerificationFilter filter;
+      : verifier(key),
+        accumulator(verifier.NewVerificationAccumulator()),
+        keep(verifier.SignatureLength()) {}
+
+  void Put(const uint8_t* data, size_t n) {
+    if (n >= keep) {
+      accumulator->Update(tail.data(), tail.size());
+      accumulator->Update(data, n - keep);
+      tail.assign(data + n - keep, data + n);
+      return;
+    }
+    tail.insert(tail.end(), data, data + n);
+    if (tail.size() > keep) {
+      const size_t spill = tail.size() - keep;
+      accumulator->Update(tail.data(), spill);
+      tail.erase(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(spill));
+    }
+  }
+
+  Verifier verifier;  // the accumulator belongs to it: declared first, destroyed last
+  std::unique_ptr<CryptoPP::PK_MessageAccumulator> accumulator;
+  const size_t keep;
+  std::vector<uint8_t> tail;
 };
 
 PssVerifierFilter::PssVerifierFilter(const CryptoPP::RSAFunction& key)
@@ -38,7 +62,12 @@ PssVerifierFilter::PssVerifierFilter(const uint8_t* spki, size_t size)
 PssVerifierFilter::~PssVerifierFilter() = default;
 
 void PssVerifierFilter::Put(const uint8_t* data, size_t n) {
-  if (n) impl_->filter.Put(data, n);
+  if (n) impl_->Put(data, n);
 }
 
-void PssVerifierFilter::End() { impl_->filter.MessageEnd(); }
+void PssVerifierFilter::End() {
+  Impl& v = *impl_;
+  v.verifier.InputSignature(*v.accumulator, v.tail.data(), v.tail.size());
+  if (!v.verifier.VerifyAndRestart(*v.accumulator))
+    throw CryptoPP::SignatureVerificationFilter::SignatureVerificationFailed();
+}

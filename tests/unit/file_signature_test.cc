@@ -163,6 +163,16 @@ TEST_F(FileSignatureTest, OddDigitCountIgnoresTheLastDigit) {
   EXPECT_TRUE(VerifyFileSignature(path, false));
 }
 
+// The signature must be exactly one signature long: bytes after a valid one
+// are not ignored.
+TEST_F(FileSignatureTest, SignatureWithTrailingBytesFails) {
+  std::string error;
+  std::vector<uint8_t> signature;
+  ASSERT_TRUE(SignFilePrefix(ExeKey(), StubImage(), StubImage().size(), {}, &signature, &error));
+  signature.push_back(0);
+  EXPECT_FALSE(VerifyFileSignature(WholePrefix(StubImage(), MakeSignatureRecord(signature)), false));
+}
+
 // A check on a second thread answers what the direct call answers, and its
 // trace lines appear only when it is finished, on the finishing thread.
 TEST_F(FileSignatureTest, DeferredCheckReportsItsVerdictAndLinesAtFinish) {
