@@ -11,7 +11,10 @@ every object it links, used or not. This launcher links twice:
    unwind records of exactly those sections are removed. Nothing refers to
    the functions any more, so --gc-sections drops them.
 A function that nothing calls never runs, so its unwind record is never
-looked up; every other record is left as it was.
+looked up. Nor is the record of a function that calls nothing (it may jump to
+another at its end, leaving the stack to it): an exception can only pass a
+function that is waiting for a call to return. Their records go too; every
+other record is left as it was.
 
 Usage (CMake's RULE_LAUNCH_LINK): prune_link.py LINK-COMMAND...
 """
@@ -26,6 +29,7 @@ import tempfile
 
 I386 = 0x14C
 REMOVED = re.compile(r"removing unused section '([^']*)' in file '([^']*)'")
+FUNCTION = re.compile(r"^[0-9a-f]+ <(.*)>:$")
 
 
 def run(cmd, **kw):
@@ -52,7 +56,9 @@ def removed_sections(link, work):
     path = os.path.join(work, "no-eh-keep.x")
     with open(path, "w") as f:
         f.write(script.replace(keep, "*(.eh_frame*)"))
-    probe = run(link + ["-o", os.path.join(work, "probe.exe"), "-Wl,-T," + path,
+    # Unstripped, so that its disassembly names the functions.
+    unstripped = [a for a in link if a != "-s"]
+    probe = run(unstripped + ["-o", os.path.join(work, "probe.exe"), "-Wl,-T," + path,
                         "-Wl,--print-gc-sections"], capture_output=True)
     if probe.returncode != 0:
         sys.stderr.write(probe.stderr)
@@ -66,7 +72,66 @@ def removed_sections(link, work):
             found.setdefault(m.group(2), set()).add(name)
             if "[" in m.group(1):
                 comdat.add(name)
-    return found, comdat
+    return found, comdat, quiet_sections(link[0], os.path.join(work, "probe.exe"))
+
+
+# What starts or continues the unwinding of a thrown exception.
+THROWERS = {"__cxa_throw", "__cxa_rethrow", "_Unwind_RaiseException", "_Unwind_Resume",
+            "_Unwind_Resume_or_Rethrow", "_Unwind_ForcedUnwind"}
+BRANCH = re.compile(r"\t(call|j[a-z]+)\s+(?:[0-9a-f]+ <([^>+]+)(\+0x[0-9a-f]+)?>|\*(\S+))")
+
+
+def quiet_sections(driver, exe):
+    """The sections ".text$NAME" of the functions whose unwind records are
+    never read: those that call nothing, and those through which no exception
+    can pass, because nothing they call, or jump to at their end, can throw.
+    A call through a pointer may throw, unless it goes to a Windows function
+    (through the import table: Windows functions throw no C++ exception). A
+    name counts only if every function of that name qualifies (local functions
+    of several objects may share one)."""
+    objdump = re.sub(r"g\+\+(-\w+)?$", "objdump", driver)
+    listing = run([objdump, "-d", "-h", "--no-show-raw-insn", exe], capture_output=True)
+    if listing.returncode != 0:
+        sys.exit("prune_link: %s -d failed" % objdump)
+    imports = re.search(r"\.idata\s+([0-9a-f]+)\s+([0-9a-f]+)", listing.stdout)
+    iat = range(int(imports.group(2), 16), int(imports.group(2), 16) + int(imports.group(1), 16)) \
+        if imports else range(0)
+    calls, edges, unsure, name = {}, {}, set(), None
+    for line in listing.stdout.splitlines():
+        m = FUNCTION.match(line)
+        if m:
+            # i386 symbols carry a leading underscore that C names do not.
+            name = m.group(1)[1:] if m.group(1).startswith("_") else m.group(1)
+            calls.setdefault(name, False)
+            edges.setdefault(name, set())
+            continue
+        m = BRANCH.search(line) if name else None
+        if not m:
+            continue
+        kind, target, operand = m.group(1), m.group(2), m.group(4)
+        if kind == "call":
+            calls[name] = True
+        if target is not None:
+            target = target[1:] if target.startswith("_") else target
+            if target != name:
+                edges[name].add(target)
+        elif kind in ("call", "jmp"):
+            absolute = re.fullmatch(r"0x([0-9a-f]+)", operand)
+            table = re.fullmatch(r"0x[0-9a-f]+\(,%e[a-z]x,4\)", operand)
+            if not (table or (absolute and int(absolute.group(1), 16) in iat)):
+                unsure.add(name)
+    throws = set(THROWERS) | unsure | {f for f, to in edges.items() if to - edges.keys()}
+    callers = {}
+    for f, to in edges.items():
+        for t in to:
+            callers.setdefault(t, set()).add(f)
+    work = list(throws)
+    while work:
+        for f in callers.get(work.pop(), ()):
+            if f not in throws:
+                throws.add(f)
+                work.append(f)
+    return {".text$" + n for n in calls if not calls[n] or n not in throws}
 
 
 def section_name(data, strtab, raw):
@@ -102,7 +167,8 @@ def prune_object(data, base, dead):
         nrel = struct.unpack_from("<H", data, h + 32)[0]
         relocs = [struct.unpack_from("<IIH", data, base + rel + 10 * k) for k in range(nrel)]
         at = {r[0]: r for r in relocs}
-        records, pos = [], 0  # (start, end, dead)
+        records, pos = [], 0  # (start, end, dropped)
+        used = set()  # the CIEs that kept FDEs point to
         while pos + 8 <= size:
             length, cie = struct.unpack_from("<II", data, base + raw + pos)
             if length == 0 or length == 0xFFFFFFFF:
@@ -110,20 +176,26 @@ def prune_object(data, base, dead):
             r = at.get(pos + 8)  # an FDE's start address
             dead_fde = cie != 0 and r is not None and target_section(r[1]) in dead
             records.append((pos, pos + 4 + length, dead_fde))
+            if cie != 0 and not dead_fde:
+                used.add(pos + 4 - cie)
             pos += 4 + length
         if not any(d for _, _, d in records):
             continue
+        # A CIE that no FDE uses any more goes too.
+        def is_cie(start):
+            return struct.unpack_from("<I", data, base + raw + start + 4)[0] == 0
+        records = [(a, b, d or (is_cie(a) and a not in used)) for a, b, d in records]
         # Dropped records close up: each later record moves back, an FDE's
         # pointer back to its CIE (a distance) shrinks by what left between
         # them, and the relocations move with their records.
         moved, out, cursor = {}, bytearray(), 0
-        for start, end, dead_fde in records:
-            if not dead_fde:
+        for start, end, dropped in records:
+            if not dropped:
                 moved[start] = cursor
                 cursor += end - start
-        for start, end, dead_fde in records:
-            if dead_fde:
-                pruned += 1
+        for start, end, dropped in records:
+            if dropped:
+                pruned += not is_cie(start)
                 continue
             record = bytearray(data[base + raw + start:base + raw + end])
             cie = struct.unpack_from("<I", record, 4)[0]
@@ -166,12 +238,13 @@ def archive_members(data):
     return out
 
 
-def prune_inputs(link, found, comdat, work):
+def prune_inputs(link, found, everywhere, work):
     """The link command with pruned copies of its inputs, and the count.
 
-    The linker keeps one copy of a COMDAT function and points every object's
-    references, unwind records included, at it: the records of a dead one go
-    from every object that has a copy."""
+    `everywhere` names sections whose records go from every object: the
+    functions that call nothing, and the dead COMDAT ones (the linker keeps one
+    copy of those and points every object's references, unwind records
+    included, at it)."""
     by_file = {os.path.normpath(a): {} for a in link
                if not a.startswith("-") and a.endswith((".a", ".o", ".obj")) and os.path.isfile(a)}
     for file, dead in found.items():
@@ -185,14 +258,14 @@ def prune_inputs(link, found, comdat, work):
         count = 0
         listed = archive_members(data)
         if not listed:
-            count = prune_object(data, 0, members.get(None, set()) | comdat)
+            count = prune_object(data, 0, members.get(None, set()) | everywhere)
         else:
             names = [n for n, _ in listed]
             for name, start in listed:
-                # A name twice in one archive cannot be told apart: only the
-                # COMDAT sections, dead everywhere, are pruned there.
+                # A name twice in one archive cannot be told apart: only what
+                # goes everywhere is pruned there.
                 own = members.get(name, set()) if names.count(name) == 1 else set()
-                count += prune_object(data, start, own | comdat)
+                count += prune_object(data, start, own | everywhere)
         if count:
             # One folder per copy keeps the file's own name (for linker maps).
             os.mkdir(os.path.join(work, str(index)))
@@ -234,8 +307,8 @@ def main():
     link = expand_response_files(sys.argv[1:])
     work = tempfile.mkdtemp(prefix="prune-link-")
     try:
-        found, comdat = removed_sections(link, work)
-        pruned, count = prune_inputs(link, found, comdat, work)
+        found, comdat, quiet = removed_sections(link, work)
+        pruned, count = prune_inputs(link, found, comdat | quiet, work)
         if os.environ.get("QX_PRUNE_VERBOSE"):
             print("prune_link: %d unwind records removed" % count)
         return run(pruned).returncode
