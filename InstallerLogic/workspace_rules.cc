@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "util/text_format.h"
+
 namespace {
 wchar_t Fold(wchar_t c, bool ignoreCase) {
   return (ignoreCase && c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
@@ -17,8 +19,8 @@ bool EndsWith(const std::wstring& text, const std::wstring& suffix, bool ignoreC
 }
 
 std::wstring WorkspaceName(uint32_t tick, int64_t time, int random) {
-  const std::string name = "ITMPD_" + std::to_string(tick) + "_" + std::to_string(time) + "_" +
-                           std::to_string(random);
+  const std::string name =
+      "ITMPD_" + DecimalText(tick) + "_" + DecimalText(time) + "_" + DecimalText(random);
   return std::wstring(name.begin(), name.end());
 }
 

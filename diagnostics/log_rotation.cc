@@ -2,6 +2,7 @@
 
 #include "util/held_folders.h"
 #include "util/platform.h"
+#include "util/text_format.h"
 
 LogPathParts SplitLogPath(const std::wstring& path) {
   const size_t dot = path.rfind(L'.');
@@ -11,7 +12,7 @@ LogPathParts SplitLogPath(const std::wstring& path) {
 }
 
 std::wstring BackupName(const LogPathParts& parts, int32_t number) {
-  const std::string digits = std::to_string(number);
+  const std::string digits = DecimalText(number);
   return parts.stem + L"-" + std::wstring(digits.begin(), digits.end()) + parts.extension;
 }
 

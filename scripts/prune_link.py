@@ -28,6 +28,7 @@ import sys
 import tempfile
 
 I386 = 0x14C
+DISP32 = 0x14  # IMAGE_REL_I386_REL32
 REMOVED = re.compile(r"removing unused section '([^']*)' in file '([^']*)'")
 FUNCTION = re.compile(r"^[0-9a-f]+ <(.*)>:$")
 
@@ -155,9 +156,34 @@ def prune_object(data, base, dead):
         h = base + 20 + opt + 40 * i
         sections.append((section_name(data, strtab, data[h:h + 8]), h))
 
-    def target_section(sym):
-        number = struct.unpack_from("<h", data, base + symtab + 18 * sym + 12)[0]
-        return sections[number - 1][0] if 0 < number <= len(sections) else None
+    # Functions by (section number, offset), for objects built without a
+    # section per function.
+    functions, k = {}, 0
+    while k < nsym:
+        at = base + symtab + 18 * k
+        value, number, _, _, naux = struct.unpack_from("<IhHBB", data, at + 8)
+        name = section_name(data, strtab, data[at:at + 8]) if data[at:at + 4] != b"\0\0\0\0" \
+            else section_name(data, strtab, b"/%d" % struct.unpack_from("<I", data, at + 4))
+        if number > 0 and not name.startswith("."):
+            functions[number, value] = name[1:] if name.startswith("_") else name
+        k += 1 + naux
+
+    def dead_target(reloc, raw):
+        """Whether the FDE whose start address `reloc` relocates (in the
+        section data at `raw`) is dead."""
+        _, sym, kind = reloc
+        at = base + symtab + 18 * sym
+        number = struct.unpack_from("<h", data, at + 12)[0]
+        if not 0 < number <= len(sections):
+            return False
+        if sections[number - 1][0] in dead:
+            return True
+        # Against a section holding several functions, a DISP32 field holds
+        # the function's offset plus 4.
+        if kind != DISP32 or data[at:at + 8].rstrip(b"\0") != sections[number - 1][0].encode()[:8]:
+            return False
+        start = struct.unpack_from("<I", data, base + raw + reloc[0])[0] - 4
+        return ".text$" + functions.get((number, start), "") in dead
 
     pruned = 0
     for name, h in sections:
@@ -174,7 +200,7 @@ def prune_object(data, base, dead):
             if length == 0 or length == 0xFFFFFFFF:
                 break
             r = at.get(pos + 8)  # an FDE's start address
-            dead_fde = cie != 0 and r is not None and target_section(r[1]) in dead
+            dead_fde = cie != 0 and r is not None and dead_target(r, raw)
             records.append((pos, pos + 4 + length, dead_fde))
             if cie != 0 and not dead_fde:
                 used.add(pos + 4 - cie)

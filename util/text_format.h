@@ -9,6 +9,8 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #if defined(__GNUC__) && defined(_WIN32)
 #define QX_TEXT_FORMAT(fmt, args) __attribute__((format(ms_printf, fmt, args)))
@@ -20,6 +22,10 @@
 
 void FormatTextV(char* out, size_t size, const char* format, va_list args);
 void FormatText(char* out, size_t size, const char* format, ...) QX_TEXT_FORMAT(3, 4);
+
+// The decimal digits of `value`, with a '-' when negative: one small loop in
+// place of the library's per-type conversions.
+std::string DecimalText(int64_t value);
 
 // strtod's contract in the "C" locale. On Windows, msvcrt's own, again in
 // place of the runtime's larger one (25 KB of the stub).
