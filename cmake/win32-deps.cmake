@@ -5,43 +5,49 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
 else()
   set(QX_MINGW_ARCH i686)
 endif()
-# Product build (i686-w64-mingw32, win32 threads): Crypto++ built from Debian's
-# source by scripts/build-cryptopp-mingw.sh, zlib from libz-mingw-w64-dev,
-# GoogleTest compiled from /usr/src/googletest.
-# The script names its folder after the version of its compiler flags; a
+# Product build (i686-w64-mingw32, win32 threads): Crypto++ and zlib built
+# from Debian's source by scripts/build-cryptopp-mingw.sh and
+# scripts/build-zlib-mingw.sh, GoogleTest compiled from /usr/src/googletest.
+# Each script names its folder after the version of its compiler flags; a
 # plain variable, so that a build folder configured before a flags change
 # follows it too.
-set(QX_CRYPTOPP_SCRIPT "${CMAKE_SOURCE_DIR}/scripts/build-cryptopp-mingw.sh")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${QX_CRYPTOPP_SCRIPT}")
-file(STRINGS "${QX_CRYPTOPP_SCRIPT}" QX_CRYPTOPP_FLAGS_LINE REGEX "^FLAGS_VERSION=[0-9]+$")
-string(REGEX REPLACE "^FLAGS_VERSION=" "" QX_CRYPTOPP_FLAGS_VERSION "${QX_CRYPTOPP_FLAGS_LINE}")
-if(NOT QX_CRYPTOPP_FLAGS_VERSION)
-  message(FATAL_ERROR "${QX_CRYPTOPP_SCRIPT} names no FLAGS_VERSION")
-endif()
-set(QX_CRYPTOPP_DIR
-    "${CMAKE_SOURCE_DIR}/.cache/cryptopp-mingw-${QX_MINGW_ARCH}-v${QX_CRYPTOPP_FLAGS_VERSION}")
-if(NOT EXISTS "${QX_CRYPTOPP_DIR}/lib/libcryptopp.a")
-  message(FATAL_ERROR "Crypto++ for mingw missing in ${QX_CRYPTOPP_DIR}; "
-                      "run scripts/build-cryptopp-mingw.sh")
-endif()
+function(qx_mingw_cache script prefix library out_dir)
+  set(path "${CMAKE_SOURCE_DIR}/scripts/${script}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
+  file(STRINGS "${path}" line REGEX "^FLAGS_VERSION=[0-9]+$")
+  string(REGEX REPLACE "^FLAGS_VERSION=" "" version "${line}")
+  if(NOT version)
+    message(FATAL_ERROR "${path} names no FLAGS_VERSION")
+  endif()
+  set(dir "${CMAKE_SOURCE_DIR}/.cache/${prefix}-mingw-${QX_MINGW_ARCH}-v${version}")
+  if(NOT EXISTS "${dir}/lib/${library}")
+    message(FATAL_ERROR "${prefix} for mingw missing in ${dir}; run scripts/${script}")
+  endif()
+  set(${out_dir} "${dir}" PARENT_SCOPE)
+endfunction()
+
+qx_mingw_cache(build-cryptopp-mingw.sh cryptopp libcryptopp.a QX_CRYPTOPP_DIR)
 add_library(qx_cryptopp STATIC IMPORTED)
 set_target_properties(qx_cryptopp PROPERTIES
   IMPORTED_LOCATION "${QX_CRYPTOPP_DIR}/lib/libcryptopp.a"
   INTERFACE_INCLUDE_DIRECTORIES "${QX_CRYPTOPP_DIR}/include")
 add_library(qx::cryptopp ALIAS qx_cryptopp)
 
-find_library(QX_MINGW_ZLIB NAMES libz.a z REQUIRED)
+qx_mingw_cache(build-zlib-mingw.sh zlib libz.a QX_ZLIB_DIR)
 add_library(qx_zlib STATIC IMPORTED)
-set_target_properties(qx_zlib PROPERTIES IMPORTED_LOCATION "${QX_MINGW_ZLIB}")
+set_target_properties(qx_zlib PROPERTIES
+  IMPORTED_LOCATION "${QX_ZLIB_DIR}/lib/libz.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${QX_ZLIB_DIR}/include")
 add_library(qx::zlib ALIAS qx_zlib)
 
 # Everything static: no mingw DLL at run time.
 add_compile_options(-D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DUNICODE -D_UNICODE)
 add_link_options(-static -static-libgcc -static-libstdc++)
 # Every function and datum in a section of its own, so that the linker drops
-# what nothing references. It keeps every function that has unwind data (the
-# mingw linker scripts keep .pdata and .eh_frame whole), so this removes mostly
-# data; what keeps code out is not pulling library objects in at all.
+# what nothing references. The mingw linker scripts keep .pdata and .eh_frame
+# whole, and with them every function that has unwind data; for the shipped
+# i686 stub, scripts/prune_link.py takes the records of unused functions out
+# first (InstallerLogic/CMakeLists.txt).
 add_compile_options(-ffunction-sections -fdata-sections)
 add_link_options(-Wl,--gc-sections)
 
