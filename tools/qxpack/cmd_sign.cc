@@ -18,8 +18,8 @@ int CmdSign(const Args& args) {
   const std::wstring widePath = MultiByteToWide(file);
 
   std::string error;
-  CryptoPP::RSA::PrivateKey key;
-  if (!LoadExeSigningKey(MultiByteToWide(args[2]), &key, &error)) return Fail(error);
+  std::unique_ptr<PrivateKeySigner> key;
+  if (!OpenKeySetSigner(MultiByteToWide(args[2]), KeyRole::kExeSigning, &key, &error)) return Fail(error);
   std::vector<uint8_t> content;
   if (!ReadFileBytes(widePath, &content)) return Fail("cannot read " + file);
 
@@ -32,7 +32,7 @@ int CmdSign(const Args& args) {
 
   const size_t signedLength = content.size();
   std::vector<uint8_t> signedFile(content);
-  if (!AppendWholePrefixSignature(&signedFile, key, &error)) return Fail(error);
+  if (!AppendWholePrefixSignature(&signedFile, *key, &error)) return Fail(error);
 
   std::ofstream out(file, std::ios::binary | std::ios::app);
   out.write(reinterpret_cast<const char*>(signedFile.data() + signedLength),
