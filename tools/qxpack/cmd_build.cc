@@ -69,8 +69,10 @@ bool Authenticode(const AuthenticodeCredentials& c, const std::string& in,
       *error = "the Authenticode key: " + *error;
       return false;
     }
+    // The engine takes the module and the PIN apart from the URI and does not
+    // parse a query, so it gets the URI's path alone.
     cmd += " -pkcs11module " + ShellQuote(module) + " -certs " + ShellQuote(c.certificate) +
-           " -key " + ShellQuote(c.key);
+           " -key " + ShellQuote(c.key.substr(0, c.key.find('?')));
   } else {
     cmd += " -certs " + ShellQuote(c.certificate) + " -key " + ShellQuote(c.key);
   }
@@ -122,6 +124,14 @@ bool LoadInputs(const ProductDescription& p, Inputs* in, std::string* error) {
     return refuse("the setup program " + p.setup + " is not a PE file: " + why);
   if (!p.a404.empty() && !ReadFileBytes(MultiByteToWide(p.a404), &in->a404))
     return refuse("cannot read the A404 file " + p.a404);
+  // A token key for Authenticode is opened once here, so that a wrong PIN or
+  // a missing key is reported before anything is written. It is opened (and
+  // closed) first: a token this process is logged in to would accept any PIN.
+  if (p.authenticode.key.compare(0, 7, "pkcs11:") == 0) {
+    std::unique_ptr<PrivateKeySigner> authenticode;
+    if (!OpenTokenSigner(p.authenticode.key, &authenticode, &why))
+      return refuse("the Authenticode key: " + why);
+  }
   PublicKeyHalves halves;
   if (!OpenKeySetSigner(MultiByteToWide(p.keys), KeyRole::kExeSigning, &in->exe_key, error) ||
       !LoadPublicKeyHalves(MultiByteToWide(p.keys), &halves, error))
