@@ -52,12 +52,14 @@ RoleFiles FilesOf(KeyRole role) {
     case KeyRole::kRoot:
       return {"root key", "root", kRootPrivateKeyFile, kRootKeyUriFile, kRootPublicKeyFile};
     case KeyRole::kExeSigning:
-      return {"executable signing key", "exe-signing", kExeSigningPrivateKeyFile, kExeSigningKeyUriFile,
+      return {"executable signing key", "exe-signing", kExeSigningPrivateKeyFile,
+              kExeSigningKeyUriFile,
               kExeSigningPublicKeyFile};
     case KeyRole::kBundleSigning:
       break;
   }
-  return {"bundle signing key", "bundle-signing", kBundleSigningPrivateKeyFile, kBundleSigningKeyUriFile,
+  return {"bundle signing key", "bundle-signing", kBundleSigningPrivateKeyFile,
+          kBundleSigningKeyUriFile,
           kBundleSigningPublicKeyFile};
 }
 
@@ -69,7 +71,8 @@ bool Exists(const std::wstring& path) {
 }
 
 bool EndsWith(const std::wstring& text, const std::wstring& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The URI in a .key.uri file: its first line without surrounding blanks.
@@ -79,7 +82,9 @@ bool ReadKeyUri(const std::wstring& path, std::string* uri) {
   std::string text(bytes.begin(), bytes.end());
   text = text.substr(0, text.find_first_of("\r\n"));
   const size_t first = text.find_first_not_of(" \t");
-  *uri = first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+  *uri = first == std::string::npos
+             ? ""
+             : text.substr(first, text.find_last_not_of(" \t") + 1 - first);
   return true;
 }
 
@@ -281,7 +286,8 @@ bool GenerateKeySetInToken(const std::wstring& dir, const std::string& uri, std:
               {KeyRole::kExeSigning, 4096, 17, {}, {}},
               {KeyRole::kBundleSigning, 2048, 65537, {}, {}}};
   for (Made& m : made) {
-    if (!generator.Generate(FilesOf(m.role).label, m.bits, m.exponent, &m.key, &m.uri, error)) return false;
+    if (!generator.Generate(FilesOf(m.role).label, m.bits, m.exponent, &m.key, &m.uri, error))
+      return false;
   }
   std::vector<std::wstring> written;
   auto write = [&](const wchar_t* name, const std::vector<uint8_t>& bytes) {
@@ -302,11 +308,12 @@ bool GenerateKeySetInToken(const std::wstring& dir, const std::string& uri, std:
   rng.GenerateBlock(table.data(), table.size());
   bool ok = rootPub.size() == kRootPublicKeyDerSize && exePub.size() == kExeSigningPublicKeyDerSize;
   if (!ok) *error = "unexpected public key encoding size";
-  ok = ok && write(kRootPublicKeyFile, rootPub) && write(kRootKeyUriFile, text(made[0].uri + "\n")) &&
-       write(kExeSigningPublicKeyFile, exePub) &&
+  ok = ok && write(kRootPublicKeyFile, rootPub) &&
+       write(kRootKeyUriFile, text(made[0].uri + "\n")) && write(kExeSigningPublicKeyFile, exePub) &&
        write(kExeSigningKeyUriFile, text(made[1].uri + "\n")) &&
        write(kBundleSigningPublicKeyFile, bundlePub) &&
-       write(kBundleSigningKeyUriFile, text(made[2].uri + "\n")) && write(kBundleKeyTableFile, table);
+       write(kBundleSigningKeyUriFile, text(made[2].uri + "\n")) &&
+       write(kBundleKeyTableFile, table);
   if (ok) {
     // The certificate is signed through the token like any later one.
     std::unique_ptr<PrivateKeySigner> root;

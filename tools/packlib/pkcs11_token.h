@@ -40,9 +40,9 @@ class TokenKeyGenerator {
   TokenKeyGenerator& operator=(const TokenKeyGenerator&) = delete;
 
   bool Open(const std::string& uri, std::string* error);
-  // A new private key labelled `label` (never sensitive data leaving the
-  // token) with its public half; `key_uri` names the private key, with the
-  // module and PIN of the URI given to Open.
+  // A new key pair labelled `label`, its private half sensitive and not
+  // extractable; `public_key` is its public half, `key_uri` names the private
+  // key with the module and PIN of the URI given to Open.
   bool Generate(const std::string& label, unsigned bits, unsigned exponent,
                 CryptoPP::RSA::PublicKey* public_key, std::string* key_uri, std::string* error);
   void Keep();

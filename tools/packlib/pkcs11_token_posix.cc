@@ -108,7 +108,8 @@ class Module {
     CK_FUNCTION_LIST* f = p11_kit_module_load(path.c_str(), 0);
     if (!f) {
       const char* why = p11_kit_message();
-      *error = "the PKCS #11 module " + path + " does not load" + (why ? std::string(": ") + why : "");
+      *error = "the PKCS #11 module " + path + " does not load" +
+               (why ? std::string(": ") + why : "");
       return false;
     }
     const CK_RV rv = p11_kit_module_initialize(f);
@@ -244,17 +245,12 @@ bool PinOf(const Uri& uri, std::string* pin, std::string* error) {
     std::string path = source;
     if (path.compare(0, 5, "file:") == 0) path.erase(0, 5);
     std::ifstream in(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
+    if (!in) {
       *error = "cannot read the PIN file " + path + " (pin-source)";
       return false;
     }
-    if (!in.is_open()) {
-      *error = "cannot read the PIN file " + path + " (pin-source)";
-      return false;
-    }
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    *pin = text;
+    pin->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    while (!pin->empty() && (pin->back() == '\n' || pin->back() == '\r')) pin->pop_back();
     return true;
   }
   const char* env = std::getenv("QX_PKCS11_PIN");
@@ -268,9 +264,9 @@ struct TokenSession {
   Module module;  // declared first: the session closes before the module goes
   Session session;
   std::string token;  // the token's label, for messages
+  std::string pin;
 
   bool Open(const Uri& uri, bool rw, std::string* error) {
-    std::string pin;
     if (!PinOf(uri, &pin, error) || !module.Load(ModulePathOf(uri), error)) return false;
     CK_FUNCTION_LIST* f = module.f();
     CK_INFO info;
@@ -344,12 +340,11 @@ const uint8_t kSha1DigestInfo[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0
 class TokenSigner : public PrivateKeySigner {
  public:
   TokenSigner(TokenSession token, CK_OBJECT_HANDLE key, const CryptoPP::RSA::PublicKey& public_key,
-              bool always_authenticate, std::string pin)
+              bool always_authenticate)
       : token_(std::move(token)),
         key_(key),
         public_(public_key),
-        always_authenticate_(always_authenticate),
-        pin_(std::move(pin)) {}
+        always_authenticate_(always_authenticate) {}
 
   const CryptoPP::RSA::PublicKey& PublicKey() const override { return public_; }
   std::unique_ptr<SignatureAccumulator> Begin(SignatureScheme scheme) const override;
@@ -371,8 +366,8 @@ class TokenSigner : public PrivateKeySigner {
     if (rv == CKR_OK && always_authenticate_) {
       // A key that wants the PIN for every signature (CKA_ALWAYS_AUTHENTICATE).
       rv = s.f()->C_Login(s.h(), CKU_CONTEXT_SPECIFIC,
-                          reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin_.data())),
-                          pin_.size());
+                          reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(token_.pin.data())),
+                          token_.pin.size());
     }
     CK_ULONG length = 0;
     if (rv == CKR_OK) rv = s.f()->C_Sign(s.h(), input.data(), input.size(), nullptr, &length);
@@ -396,7 +391,6 @@ class TokenSigner : public PrivateKeySigner {
   CK_OBJECT_HANDLE key_;
   CryptoPP::RSA::PublicKey public_;
   bool always_authenticate_;
-  std::string pin_;
 };
 
 class TokenAccumulator : public SignatureAccumulator {
@@ -479,9 +473,7 @@ bool OpenTokenSigner(const std::string& text, std::unique_ptr<PrivateKeySigner>*
                      std::string* error) {
   Uri uri;
   TokenSession token;
-  std::string pin;
-  if (!uri.Parse(text, error) || !PinOf(uri, &pin, error) || !token.Open(uri, false, error))
-    return false;
+  if (!uri.Parse(text, error) || !token.Open(uri, false, error)) return false;
   const Session& s = token.session;
   std::vector<CK_ATTRIBUTE> attributes;
   CK_OBJECT_CLASS private_class = CKO_PRIVATE_KEY;
@@ -494,7 +486,8 @@ bool OpenTokenSigner(const std::string& text, std::unique_ptr<PrivateKeySigner>*
     return false;
   }
   if (found.empty()) {
-    *error = "no " + what + (pin.empty() ? " (no PIN given: private keys may be hidden)" : "");
+    *error = "no " + what +
+             (token.pin.empty() ? " (no PIN given: private keys may be hidden)" : "");
     return false;
   }
   if (found.size() > 1) {
@@ -536,8 +529,7 @@ bool OpenTokenSigner(const std::string& text, std::unique_ptr<PrivateKeySigner>*
   }
   CK_ATTRIBUTE always_attribute = {CKA_ALWAYS_AUTHENTICATE, &always, sizeof always};
   if (s.f()->C_GetAttributeValue(s.h(), key, &always_attribute, 1) != CKR_OK) always = CK_FALSE;
-  *signer = std::make_unique<TokenSigner>(std::move(token), key, public_key, always == CK_TRUE,
-                                          std::move(pin));
+  *signer = std::make_unique<TokenSigner>(std::move(token), key, public_key, always == CK_TRUE);
   return true;
 }
 

@@ -1,6 +1,7 @@
 // qxpack sign FILE --keys DIR: appends a "_SG2" record that signs every byte
 // of FILE before it (whole-prefix mode, for the setup program).
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <fstream>
 
@@ -19,7 +20,8 @@ int CmdSign(const Args& args) {
 
   std::string error;
   std::unique_ptr<PrivateKeySigner> key;
-  if (!OpenKeySetSigner(MultiByteToWide(args[2]), KeyRole::kExeSigning, &key, &error)) return Fail(error);
+  if (!OpenKeySetSigner(MultiByteToWide(args[2]), KeyRole::kExeSigning, &key, &error))
+    return Fail(error);
   std::vector<uint8_t> content;
   if (!ReadFileBytes(widePath, &content)) return Fail("cannot read " + file);
 

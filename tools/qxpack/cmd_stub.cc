@@ -1,6 +1,7 @@
 // qxpack stub --stub STUB.exe --setup SETUP.exe --type TEXT --keys DIR -o OUT.exe:
 // the finished installer (see WriteSignedInstaller).
 #include <cstdio>
+#include <memory>
 #include <map>
 
 #include "integrity/file_signature.h"
@@ -34,7 +35,8 @@ int CmdStub(const Args& args) {
 
   std::string error;
   std::unique_ptr<PrivateKeySigner> key;
-  if (!OpenKeySetSigner(MultiByteToWide(options["--keys"]), KeyRole::kExeSigning, &key, &error)) return Fail(error);
+  if (!OpenKeySetSigner(MultiByteToWide(options["--keys"]), KeyRole::kExeSigning, &key, &error))
+    return Fail(error);
   std::vector<uint8_t> stub, setup;
   if (!ReadFileBytes(MultiByteToWide(options["--stub"]), &stub)) {
     return Fail("cannot read " + options["--stub"]);
