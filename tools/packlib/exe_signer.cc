@@ -1,6 +1,5 @@
 #include "tools/packlib/exe_signer.h"
 
-
 #include <memory>
 
 #include "tools/packlib/attachment_writer.h"
