@@ -156,6 +156,8 @@ class TokenTest(unittest.TestCase):
             ("module from the environment, PIN from pin-source",
              self.key_set("pin-source", {n: uri("dev", n, "pin-source=file:" + pin_file) for n in NAMES}), (),
              module_env),
+            ("modules configured with p11-kit", self.key_set("p11-kit", {n: uri("dev", n, "pin-value=" + PIN)
+                                                                      for n in NAMES}), (), None),
             ("PIN from the environment, one key a file",
              self.key_set("pin-env", {n: uri("dev", n, "") for n in NAMES[1:]}, files=["root"]), (),
              dict(module_env, QX_PKCS11_PIN=PIN)),

@@ -1,7 +1,7 @@
 // RSA private keys that stay inside a PKCS #11 token, named by PKCS #11 URIs
 // (RFC 7512), e.g. pkcs11:token=release;object=exe-signing;type=private?pin-value=1234.
 // The module is the URI's module-path, else $QX_PKCS11_MODULE, else the
-// p11-kit proxy module; the PIN is the URI's pin-value, else the file named by
+// p11-kit proxy module, i.e. every module p11-kit is configured with; the PIN is the URI's pin-value, else the file named by
 // pin-source (file:PATH), else $QX_PKCS11_PIN. Host builds only: elsewhere
 // every function answers that tokens are not supported.
 #pragma once
@@ -19,8 +19,8 @@
 bool OpenTokenSigner(const std::string& uri, std::unique_ptr<PrivateKeySigner>* signer,
                      std::string* error);
 
-// The module `uri` names (see above); empty when it names none and there is
-// no default.
+// The module `uri` names (see above; the proxy module's path by default);
+// empty when `uri` is not a PKCS #11 URI.
 std::string TokenModulePath(const std::string& uri);
 // The PIN `uri` carries or points at (see above); empty when there is none.
 // False with a reason when pin-source cannot be read.

@@ -83,27 +83,33 @@ class Uri {
   P11KitUri* uri_;
 };
 
-// A loaded and initialized module. p11-kit manages it, so that several
-// keys opened from one module each have their own initialization.
-class Module {
+// The modules to search, loaded and initialized: one named module, or every
+// module p11-kit is configured with (what its proxy module would offer; the
+// proxy itself is not loaded through p11-kit). p11-kit manages each, so that
+// several keys opened from one module each have their own initialization.
+class Modules {
  public:
-  Module() = default;
-  ~Module() { Reset(); }
-  Module(Module&& other) noexcept : f_(std::exchange(other.f_, nullptr)) {}
-  Module& operator=(Module&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      f_ = std::exchange(other.f_, nullptr);
-    }
-    return *this;
+  Modules() = default;
+  ~Modules() { Reset(); }
+  Modules(Modules&& other) noexcept
+      : list_(std::move(other.list_)), registered_(std::exchange(other.registered_, nullptr)) {
+    other.list_.clear();
   }
-  Module(const Module&) = delete;
-  Module& operator=(const Module&) = delete;
+  Modules& operator=(Modules&&) = delete;
+  Modules(const Modules&) = delete;
+  Modules& operator=(const Modules&) = delete;
 
   bool Load(const std::string& path, std::string* error) {
-    if (path.empty()) {
-      *error = "no PKCS #11 module: give module-path in the URI or set QX_PKCS11_MODULE";
-      return false;
+    if (path == QX_P11KIT_PROXY_MODULE) {
+      registered_ = p11_kit_modules_load_and_initialize(0);
+      for (CK_FUNCTION_LIST** m = registered_; m && *m; ++m) list_.push_back(*m);
+      if (list_.empty()) {
+        const char* why = p11_kit_message();
+        *error = "no PKCS #11 module is configured with p11-kit (give module-path in the URI or "
+                 "set QX_PKCS11_MODULE)" + (why ? std::string(": ") + why : "");
+        return false;
+      }
+      return true;
     }
     CK_FUNCTION_LIST* f = p11_kit_module_load(path.c_str(), 0);
     if (!f) {
@@ -118,19 +124,26 @@ class Module {
       *error = "the PKCS #11 module " + path + " does not initialize: " + Explain(rv);
       return false;
     }
-    f_ = f;
+    list_.push_back(f);
     return true;
   }
-  CK_FUNCTION_LIST* f() const { return f_; }
+  const std::vector<CK_FUNCTION_LIST*>& list() const { return list_; }
 
  private:
   void Reset() {
-    if (!f_) return;
-    p11_kit_module_finalize(f_);
-    p11_kit_module_release(f_);
-    f_ = nullptr;
+    if (registered_) {
+      p11_kit_modules_finalize_and_release(registered_);
+    } else {
+      for (CK_FUNCTION_LIST* f : list_) {
+        p11_kit_module_finalize(f);
+        p11_kit_module_release(f);
+      }
+    }
+    registered_ = nullptr;
+    list_.clear();
   }
-  CK_FUNCTION_LIST* f_ = nullptr;
+  std::vector<CK_FUNCTION_LIST*> list_;
+  CK_FUNCTION_LIST** registered_ = nullptr;
 };
 
 // An open session, logged in when a PIN was given; closed (and logged out,
@@ -258,65 +271,71 @@ bool PinOf(const Uri& uri, std::string* pin, std::string* error) {
   return true;
 }
 
-// The module loaded, the one token the URI matches found, a session open and
+// The modules loaded, the one token the URI matches found, a session open and
 // logged in. Shared by signing and key generation.
 struct TokenSession {
-  Module module;  // declared first: the session closes before the module goes
+  Modules modules;  // declared first: the session closes before the modules go
   Session session;
   std::string token;  // the token's label, for messages
   std::string pin;
 
   bool Open(const Uri& uri, bool rw, std::string* error) {
-    if (!PinOf(uri, &pin, error) || !module.Load(ModulePathOf(uri), error)) return false;
-    CK_FUNCTION_LIST* f = module.f();
-    CK_INFO info;
-    if (f->C_GetInfo(&info) == CKR_OK && !p11_kit_uri_match_module_info(uri.get(), &info)) {
-      *error = "the module " + ModulePathOf(uri) + " is not the one the URI names";
-      return false;
-    }
-    CK_ULONG count = 0;
-    CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
-    std::vector<CK_SLOT_ID> slots(count);
-    if (rv == CKR_OK && count) rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
-    if (rv != CKR_OK) {
-      *error = "cannot list the module's slots: " + Explain(rv);
-      return false;
-    }
-    slots.resize(count);
-    std::vector<std::pair<CK_SLOT_ID, std::string>> matches;
-    for (CK_SLOT_ID slot : slots) {
-      CK_SLOT_INFO slot_info;
-      CK_TOKEN_INFO token_info;
-      if (f->C_GetSlotInfo(slot, &slot_info) != CKR_OK ||
-          f->C_GetTokenInfo(slot, &token_info) != CKR_OK)
+    const std::string path = ModulePathOf(uri);
+    if (!PinOf(uri, &pin, error) || !modules.Load(path, error)) return false;
+    struct Match {
+      CK_FUNCTION_LIST* f;
+      CK_SLOT_ID slot;
+      std::string label;
+    };
+    std::vector<Match> matches;
+    for (CK_FUNCTION_LIST* f : modules.list()) {
+      CK_INFO info;
+      if (f->C_GetInfo(&info) != CKR_OK || !p11_kit_uri_match_module_info(uri.get(), &info))
         continue;
-      // An uninitialized token holds no keys; it never matches.
-      if (!(token_info.flags & CKF_TOKEN_INITIALIZED)) continue;
-      if (p11_kit_uri_match_slot_info(uri.get(), &slot_info) &&
-          p11_kit_uri_match_token_info(uri.get(), &token_info))
-        matches.emplace_back(slot, Field(token_info.label, sizeof token_info.label));
+      CK_ULONG count = 0;
+      CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
+      std::vector<CK_SLOT_ID> slots(count);
+      if (rv == CKR_OK && count) rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
+      if (rv != CKR_OK) continue;
+      slots.resize(count);
+      for (CK_SLOT_ID slot : slots) {
+        CK_SLOT_INFO slot_info;
+        CK_TOKEN_INFO token_info;
+        if (f->C_GetSlotInfo(slot, &slot_info) != CKR_OK ||
+            f->C_GetTokenInfo(slot, &token_info) != CKR_OK)
+          continue;
+        // An uninitialized token holds no keys; it never matches.
+        if (!(token_info.flags & CKF_TOKEN_INITIALIZED)) continue;
+        if (p11_kit_uri_match_slot_info(uri.get(), &slot_info) &&
+            p11_kit_uri_match_token_info(uri.get(), &token_info))
+          matches.push_back({f, slot, Field(token_info.label, sizeof token_info.label)});
+      }
     }
     const CK_TOKEN_INFO* wanted = p11_kit_uri_get_token_info(uri.get());
     const std::string named =
         wanted && wanted->label[0] ? "token \"" + Field(wanted->label, sizeof wanted->label) + "\""
-                                   : "the token";
+                                   : "matching token";
+    const std::string where = path == QX_P11KIT_PROXY_MODULE
+                                  ? "the modules configured with p11-kit"
+                                  : "the module " + path;
     if (matches.empty()) {
-      *error = "no " + named + " in the module " + ModulePathOf(uri);
+      *error = "no " + named + " in " + where;
       return false;
     }
     if (matches.size() > 1) {
       *error = std::to_string(matches.size()) + " tokens match the URI; name one with token=";
       return false;
     }
-    token = matches[0].second;
-    rv = session.Open(f, matches[0].first, rw);
+    CK_FUNCTION_LIST* f = matches[0].f;
+    token = matches[0].label;
+    CK_RV rv = session.Open(f, matches[0].slot, rw);
     if (rv != CKR_OK) {
       *error = "cannot open a session with token \"" + token + "\": " + Explain(rv);
       return false;
     }
     CK_TOKEN_INFO token_info;
     const bool needs_login =
-        f->C_GetTokenInfo(matches[0].first, &token_info) != CKR_OK ||
+        f->C_GetTokenInfo(matches[0].slot, &token_info) != CKR_OK ||
         (token_info.flags & CKF_LOGIN_REQUIRED);
     if (pin.empty()) {
       if (!needs_login) return true;
