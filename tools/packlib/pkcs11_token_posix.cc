@@ -1,5 +1,7 @@
-// PKCS #11 through p11-kit: it loads and initializes the module and parses
-// and matches the URI; the signing itself is the token's C_Sign. Digests are
+// PKCS #11 through p11-kit: it loads and initializes the modules and parses
+// and matches the URI; the signing itself is the token's C_Sign. (libp11
+// would hide the calls, but its key generation fixes the public exponent at
+// 65537, and the executable signing key needs 17.) Digests are
 // computed here and only they go to the token, so a large file costs one
 // token operation, and the plain mechanisms (CKM_RSA_PKCS, CKM_RSA_PKCS_PSS)
 // that most tokens offer are enough.
