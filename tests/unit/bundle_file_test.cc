@@ -46,7 +46,7 @@ const CryptoPP::RSA::PrivateKey& SigningKey() {
 Bytes SigningKeyDer() { return EncodePublicKey(CryptoPP::RSA::PublicKey(SigningKey())); }
 
 Bytes Certificate(const std::string& goal) {
-  return MakeKeyCertificate(RootKey(), goal, 2000000000, SigningKeyDer());
+  return MakeKeyCertificate(FileKeySigner(RootKey()), goal, 2000000000, SigningKeyDer());
 }
 
 Bytes KeyTable() { return Bytes(kBundleKeyTable, kBundleKeyTable + kBundleKeyTableSize); }

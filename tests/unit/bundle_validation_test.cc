@@ -270,7 +270,7 @@ TEST(BundleValidationTest, CertifiedBytesThatAreNoKeyAreARefusal) {
   const Bytes not_a_key = {0x30, 0x03, 0x02, 0x01, 0x05};
   const Outcome o = Open(Build([&](InnerBundleWriter& w) {
     w.WriteEndMarker();
-    w.WriteSignedTail(MakeKeyCertificate(RootKey(), "IBND", 0, not_a_key));
+    w.WriteSignedTail(MakeKeyCertificate(FileKeySigner(RootKey()), "IBND", 0, not_a_key));
   }));
   EXPECT_FALSE(o.opened);
   EXPECT_EQ(Join({kStart, {"Public key is not a valid RSA key\n", "Invalid public key inside bundle"}, kWalk,

@@ -49,7 +49,7 @@ class FileSignatureTest : public ::testing::Test {
   std::wstring Installer() {
     const std::wstring path = dir_.File(L"installer.exe");
     std::string error;
-    EXPECT_TRUE(WriteSignedInstaller(StubImage(), PatternBytes(5000, 9), "silent", ExeKey(), path, &error))
+    EXPECT_TRUE(WriteSignedInstaller(StubImage(), PatternBytes(5000, 9), "silent", FileKeySigner(ExeKey()), path, &error))
         << error;
     return path;
   }
@@ -58,7 +58,7 @@ class FileSignatureTest : public ::testing::Test {
     Bytes file = prefix;
     if (record.empty()) {
       std::string error;
-      EXPECT_TRUE(AppendWholePrefixSignature(&file, ExeKey(), &error)) << error;
+      EXPECT_TRUE(AppendWholePrefixSignature(&file, FileKeySigner(ExeKey()), &error)) << error;
     } else {
       const Bytes att = MakeAttachment("_SG2", Bytes(record.begin(), record.end()));
       file.insert(file.end(), att.begin(), att.end());
@@ -153,10 +153,10 @@ INSTANTIATE_TEST_SUITE_P(Records, FileSignatureRefusal,
 TEST_F(FileSignatureTest, OddDigitCountIgnoresTheLastDigit) {
   Bytes file = StubImage();
   std::string error;
-  ASSERT_TRUE(AppendWholePrefixSignature(&file, ExeKey(), &error));
+  ASSERT_TRUE(AppendWholePrefixSignature(&file, FileKeySigner(ExeKey()), &error));
   // Rebuild the record with one extra digit; the signed prefix is unchanged.
   std::vector<uint8_t> signature;
-  ASSERT_TRUE(SignFilePrefix(ExeKey(), StubImage(), StubImage().size(), {}, &signature, &error));
+  ASSERT_TRUE(SignFilePrefix(FileKeySigner(ExeKey()), StubImage(), StubImage().size(), {}, &signature, &error));
   std::string record = MakeSignatureRecord(signature);
   record.insert(record.size() - 2, "f");
   const std::wstring path = WholePrefix(StubImage(), record);

@@ -39,7 +39,7 @@ Checked Check(const Bytes& cert, const std::string& goal = "IBND", int32_t lengt
 
 TEST(KeyCertificateTest, AcceptsExpiredAndTrailingBytes) {
   EXPECT_TRUE(Check(Certificate("IBND")).accepted);
-  EXPECT_TRUE(Check(MakeKeyCertificate(RootKey(), "IBND", -86400, SigningKeyDer())).accepted);
+  EXPECT_TRUE(Check(MakeKeyCertificate(FileKeySigner(RootKey()), "IBND", -86400, SigningKeyDer())).accepted);
   Bytes longer = Certificate("IBND");
   longer.resize(longer.size() + 7, 0xAB);
   const Checked c = Check(longer);
@@ -127,13 +127,13 @@ TEST_P(CertificateTamperTest, ChangedByteFailsTheRootSignature) {
 INSTANTIATE_TEST_SUITE_P(Bytes, CertificateTamperTest, ::testing::Values(3u, 4u, 7u, 40u, 1000u));
 
 TEST(KeyCertificateTest, CertificateFromAnotherRootIsNotValid) {
-  const Checked c = Check(MakeKeyCertificate(SigningKey(), "IBND", 0, SigningKeyDer()));
+  const Checked c = Check(MakeKeyCertificate(FileKeySigner(SigningKey()), "IBND", 0, SigningKeyDer()));
   EXPECT_FALSE(c.accepted);
   EXPECT_EQ((Lines{"Public key sign is not valid"}), c.trace);
 }
 
 TEST(KeyCertificateTest, SignedBytesThatAreNoKeyAreRefusedWithoutThrowing) {
-  const Checked c = Check(MakeKeyCertificate(RootKey(), "IBND", 0, Bytes{'n', 'o', 'p', 'e'}));
+  const Checked c = Check(MakeKeyCertificate(FileKeySigner(RootKey()), "IBND", 0, Bytes{'n', 'o', 'p', 'e'}));
   EXPECT_FALSE(c.accepted);
   EXPECT_EQ((Lines{"Public key is not a valid RSA key\n"}), c.trace);
 }

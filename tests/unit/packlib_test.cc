@@ -296,7 +296,7 @@ TEST(ExeSignerTest, HeaderRangesAreLeftOutOfTheSignature) {
   const RangeList ranges = {{10, 2}, {100, 50}, {2990, 10}};
   std::vector<uint8_t> signature;
   std::string error;
-  ASSERT_TRUE(SignFilePrefix(TestKey(), file, 3000, ranges, &signature, &error)) << error;
+  ASSERT_TRUE(SignFilePrefix(FileKeySigner(TestKey()), file, 3000, ranges, &signature, &error)) << error;
   EXPECT_EQ(signature.size(), 128u);
 
   Bytes kept(file.begin(), file.begin() + 10);
@@ -317,12 +317,12 @@ TEST(ExeSignerTest, RefusesRangesTheVerifierCouldNotWalk) {
   for (const RangeList& ranges : bad) {
     std::vector<uint8_t> signature;
     std::string error;
-    EXPECT_FALSE(SignFilePrefix(TestKey(), file, 1000, ranges, &signature, &error));
+    EXPECT_FALSE(SignFilePrefix(FileKeySigner(TestKey()), file, 1000, ranges, &signature, &error));
     EXPECT_TRUE(signature.empty());
   }
   std::vector<uint8_t> signature;
   std::string error;
-  EXPECT_FALSE(SignFilePrefix(TestKey(), file, 1001, RangeList(), &signature, &error));
+  EXPECT_FALSE(SignFilePrefix(FileKeySigner(TestKey()), file, 1001, RangeList(), &signature, &error));
 }
 
 TEST(ExeSignerTest, WholePrefixRecordSignsEverythingBeforeIt) {
@@ -331,14 +331,14 @@ TEST(ExeSignerTest, WholePrefixRecordSignsEverythingBeforeIt) {
   ASSERT_TRUE(AppendAttachment(&setup, "IBND", "inner bundle"));
   const size_t signedLength = setup.size();
   std::string error;
-  ASSERT_TRUE(AppendWholePrefixSignature(&setup, TestKey(), &error)) << error;
+  ASSERT_TRUE(AppendWholePrefixSignature(&setup, FileKeySigner(TestKey()), &error)) << error;
   const std::wstring path = dir.File(L"setup.exe");
   ASSERT_TRUE(WriteWholeFile(path, setup));
 
   uint32_t dataOffset = 0;
   const std::string record = ReadSignedFileAttachment(path, "_SG2", &dataOffset, 0);
   EXPECT_EQ(dataOffset, signedLength);
-  EXPECT_EQ(record.size(), SignatureRecordSize(TestKey()));
+  EXPECT_EQ(record.size(), SignatureRecordSize(FileKeySigner(TestKey())));
   EXPECT_EQ(record.compare(0, 9, "{\"sign\":\""), 0);
   EXPECT_TRUE(VerifiesWithTestKey(path, false));
 
@@ -352,7 +352,7 @@ class SignedInstallerTest : public ::testing::Test {
   void SetUp() override {
     setup_ = PatternBytes(70000, 6);
     std::string error;
-    ASSERT_TRUE(WriteSignedInstaller(BuildPe(StubRecipe(false)).bytes, setup_, "gui", TestKey(),
+    ASSERT_TRUE(WriteSignedInstaller(BuildPe(StubRecipe(false)).bytes, setup_, "gui", FileKeySigner(TestKey()),
                                      path(), &error))
         << error;
     ASSERT_TRUE(ReadWholeFile(path(), &installer_));
@@ -427,7 +427,7 @@ TEST(SignedInstallerRefusalTest, TooManySectionsForTheVerifier) {
   recipe.lfanew = 0x40;
   for (int i = 0; i < 15; ++i) recipe.sections.push_back({".s" + std::to_string(i), Bytes{1}, false});
   std::string error;
-  EXPECT_FALSE(WriteSignedInstaller(BuildPe(recipe).bytes, Bytes{1}, "gui", TestKey(),
+  EXPECT_FALSE(WriteSignedInstaller(BuildPe(recipe).bytes, Bytes{1}, "gui", FileKeySigner(TestKey()),
                                     dir.File(L"out.exe"), &error));
   EXPECT_NE(error.find("at most 15"), std::string::npos) << error;
   EXPECT_FALSE(FileExists(dir.File(L"out.exe")));
@@ -448,8 +448,8 @@ TEST(KeySetTest, GeneratesEveryFileOnceAndNeverOverwrites) {
     ASSERT_TRUE(ReadWholeFile(KeySetFile(dir.path(), s.first), &bytes));
     EXPECT_EQ(bytes.size(), s.second);
   }
-  CryptoPP::RSA::PrivateKey exe;
-  EXPECT_TRUE(LoadExeSigningKey(dir.path(), &exe, &error)) << error;
+  std::unique_ptr<PrivateKeySigner> exe;
+  EXPECT_TRUE(OpenKeySetSigner(dir.path(), KeyRole::kExeSigning, &exe, &error)) << error;
 
   // The certificate binds the bundle-signing key to "IBND" under the root key.
   Bytes cert, rootDer, bundleDer;
@@ -486,13 +486,13 @@ TEST(KeySetTest, ExeSigningKeyMustBeTheKindTheStubEmbeds) {
   Bytes bytes(static_cast<size_t>(der.MaxRetrievable()));
   der.Get(bytes.data(), bytes.size());
   ASSERT_TRUE(WriteWholeFile(KeySetFile(dir.path(), kExeSigningPrivateKeyFile), bytes));
-  CryptoPP::RSA::PrivateKey key;
+  std::unique_ptr<PrivateKeySigner> key;
   std::string error;
-  EXPECT_FALSE(LoadExeSigningKey(dir.path(), &key, &error));
+  EXPECT_FALSE(OpenKeySetSigner(dir.path(), KeyRole::kExeSigning, &key, &error));
   EXPECT_NE(error.find("4096"), std::string::npos) << error;
 
   ASSERT_TRUE(WriteWholeFile(KeySetFile(dir.path(), kExeSigningPrivateKeyFile), Bytes(100, 7)));
-  EXPECT_FALSE(LoadExeSigningKey(dir.path(), &key, &error));
+  EXPECT_FALSE(OpenKeySetSigner(dir.path(), KeyRole::kExeSigning, &key, &error));
 }
 
 }  // namespace

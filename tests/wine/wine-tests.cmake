@@ -96,8 +96,14 @@ foreach(row IN LISTS QX_WINE_CONFIGS)
                      --stub $<TARGET_FILE:Stub> --loop $<TARGET_FILE:trace_loop>
                      --qxpack "${QX_QXPACK}" --keys "${QX_KEYS_DIR}"
                      --work "${CMAKE_CURRENT_BINARY_DIR}/wine-work-${cfg}")
-    set_tests_properties(wine_demo_${cfg} wine_log_${cfg} PROPERTIES TIMEOUT 600)
-    list(APPEND tests wine_demo_${cfg} wine_log_${cfg})
+    # Installers signed through a PKCS #11 token (SoftHSM2), installed.
+    add_test(NAME wine_pkcs11_${cfg}
+             COMMAND ${Python3_EXECUTABLE} "${CMAKE_SOURCE_DIR}/tests/tools/qxpack_pkcs11_test.py" ${where}
+                     --stub $<TARGET_FILE:Stub> --setup-probe $<TARGET_FILE:setup_probe>
+                     --qxpack "${QX_QXPACK}" --keys "${QX_KEYS_DIR}"
+                     --work "${CMAKE_CURRENT_BINARY_DIR}/pkcs11-work-${cfg}")
+    set_tests_properties(wine_demo_${cfg} wine_log_${cfg} wine_pkcs11_${cfg} PROPERTIES TIMEOUT 600)
+    list(APPEND tests wine_demo_${cfg} wine_log_${cfg} wine_pkcs11_${cfg})
   endif()
   # The suites of one configuration share its prefix and its registry.
   set_tests_properties(${tests} PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE}

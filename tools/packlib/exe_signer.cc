@@ -1,9 +1,5 @@
 #include "tools/packlib/exe_signer.h"
 
-#include <cryptopp/osrng.h>
-#include <cryptopp/sha.h>
-
-#include <exception>
 #include <memory>
 
 #include "tools/packlib/attachment_writer.h"
@@ -12,8 +8,6 @@
 #include "util/platform.h"
 
 namespace {
-
-using Pkcs1Sha1Signer = CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer;
 
 // The verifier refuses header-range mode below this signed length.
 constexpr uint64_t kMinHeaderRangeSignedLength = 512;
@@ -32,7 +26,7 @@ std::string PlaceholderRecord(size_t size) {
 }
 
 bool SignRecordAt(std::vector<uint8_t>* image, uint64_t dataOffset, const RangeList& excluded,
-                  const CryptoPP::RSA::PrivateKey& key, std::string* error) {
+                  const PrivateKeySigner& key, std::string* error) {
   std::vector<uint8_t> signature;
   if (!SignFilePrefix(key, *image, dataOffset, excluded, &signature, error)) return false;
   if (!RewriteAttachmentData(image, dataOffset, MakeSignatureRecord(signature))) {
@@ -56,7 +50,7 @@ bool WriteAndCollectRanges(const std::vector<uint8_t>& image, const std::wstring
 
 }  // namespace
 
-bool SignFilePrefix(const CryptoPP::RSA::PrivateKey& key, const std::vector<uint8_t>& file,
+bool SignFilePrefix(const PrivateKeySigner& key, const std::vector<uint8_t>& file,
                     uint64_t signedLength, const RangeList& excluded,
                     std::vector<uint8_t>* signature, std::string* error) {
   if (signedLength > file.size()) return Refuse(error, "signed length beyond the end of the file");
@@ -69,23 +63,14 @@ bool SignFilePrefix(const CryptoPP::RSA::PrivateKey& key, const std::vector<uint
     }
     pos = end;
   }
-  try {
-    CryptoPP::AutoSeededRandomPool rng;
-    Pkcs1Sha1Signer signer(key);
-    std::unique_ptr<CryptoPP::PK_MessageAccumulator> hash(signer.NewSignatureAccumulator(rng));
-    pos = 0;
-    for (const HeaderRange& range : excluded) {
-      hash->Update(file.data() + pos, range.first - pos);
-      pos = static_cast<uint64_t>(range.first) + range.second;
-    }
-    hash->Update(file.data() + pos, static_cast<size_t>(signedLength - pos));
-    std::vector<uint8_t> out(signer.SignatureLength());
-    out.resize(signer.Sign(rng, hash.release(), out.data()));  // Sign takes the accumulator
-    signature->swap(out);
-    return true;
-  } catch (const std::exception& e) {
-    return Refuse(error, std::string("signing failed: ") + e.what());
+  std::unique_ptr<SignatureAccumulator> hash = key.Begin(SignatureScheme::kPkcs1Sha1);
+  pos = 0;
+  for (const HeaderRange& range : excluded) {
+    hash->Update(file.data() + pos, range.first - pos);
+    pos = static_cast<uint64_t>(range.first) + range.second;
   }
+  hash->Update(file.data() + pos, static_cast<size_t>(signedLength - pos));
+  return hash->Finish(signature, error);
 }
 
 std::string MakeSignatureRecord(const std::vector<uint8_t>& signature) {
@@ -99,11 +84,11 @@ std::string MakeSignatureRecord(const std::vector<uint8_t>& signature) {
   return "{\"sign\":\"" + hex + "\"}";
 }
 
-size_t SignatureRecordSize(const CryptoPP::RSA::PrivateKey& key) {
-  return 11 + 2 * static_cast<size_t>(key.GetModulus().ByteCount());
+size_t SignatureRecordSize(const PrivateKeySigner& key) {
+  return 11 + 2 * key.SignatureLength();
 }
 
-bool AppendWholePrefixSignature(std::vector<uint8_t>* file, const CryptoPP::RSA::PrivateKey& key,
+bool AppendWholePrefixSignature(std::vector<uint8_t>* file, const PrivateKeySigner& key,
                                 std::string* error) {
   std::vector<uint8_t> signature;
   if (!SignFilePrefix(key, *file, file->size(), RangeList(), &signature, error)) return false;
@@ -114,7 +99,7 @@ bool AppendWholePrefixSignature(std::vector<uint8_t>* file, const CryptoPP::RSA:
 }
 
 bool WriteSignedInstaller(const std::vector<uint8_t>& stub, const std::vector<uint8_t>& setup,
-                          const std::string& typeText, const CryptoPP::RSA::PrivateKey& key,
+                          const std::string& typeText, const PrivateKeySigner& key,
                           const std::wstring& outPath, std::string* error) {
   PeFacts facts;
   if (!ReadPeFacts(stub, &facts, error)) return false;

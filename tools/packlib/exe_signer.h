@@ -5,30 +5,29 @@
 // WriteSignedInstaller touches the disk.
 #pragma once
 
-#include <cryptopp/rsa.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "bundle/pe_layout.h"
+#include "tools/packlib/private_key_signer.h"
 
 // Signs file[0, signedLength) with the `excluded` ranges left out. The ranges
 // must be in increasing order, must not overlap and must end inside the
 // signed length (else false and a reason). The signature has the modulus
 // length of `key`.
-bool SignFilePrefix(const CryptoPP::RSA::PrivateKey& key, const std::vector<uint8_t>& file,
+bool SignFilePrefix(const PrivateKeySigner& key, const std::vector<uint8_t>& file,
                     uint64_t signedLength, const RangeList& excluded,
                     std::vector<uint8_t>* signature, std::string* error);
 
 // The record text {"sign":"<lower-case hex>"}.
 std::string MakeSignatureRecord(const std::vector<uint8_t>& signature);
 // Length of a record made with `key` (11 + 2 x modulus bytes; 1,035 for 4096 bits).
-size_t SignatureRecordSize(const CryptoPP::RSA::PrivateKey& key);
+size_t SignatureRecordSize(const PrivateKeySigner& key);
 
 // Appends a "_SG2" attachment to `file` whose record signs every byte before
 // its data (whole-prefix mode). On failure `file` is unchanged.
-bool AppendWholePrefixSignature(std::vector<uint8_t>* file, const CryptoPP::RSA::PrivateKey& key,
+bool AppendWholePrefixSignature(std::vector<uint8_t>* file, const PrivateKeySigner& key,
                                 std::string* error);
 
 // Writes the finished installer to `outPath`: `stub` with a last section
@@ -39,5 +38,5 @@ bool AppendWholePrefixSignature(std::vector<uint8_t>* file, const CryptoPP::RSA:
 // whole-prefix signature of the bytes before it. On failure `outPath` is
 // removed and `error` says why.
 bool WriteSignedInstaller(const std::vector<uint8_t>& stub, const std::vector<uint8_t>& setup,
-                          const std::string& typeText, const CryptoPP::RSA::PrivateKey& key,
+                          const std::string& typeText, const PrivateKeySigner& key,
                           const std::wstring& outPath, std::string* error);

@@ -1,9 +1,9 @@
 #include "tools/packlib/inner_bundle_files.h"
 
 #include <algorithm>
+#include <memory>
 #include <set>
 
-#include "tools/packlib/crypto_keys.h"
 #include "tools/packlib/file_io.h"
 #include "tools/packlib/inner_bundle_writer.h"
 #include "tools/packlib/key_set.h"
@@ -75,11 +75,10 @@ bool WriteInnerBundleFile(const std::wstring& out, const std::wstring& keys_dir,
   if (!CheckRecordNames(records, error)) return false;
   const std::string keys = WideToMultiByte(keys_dir, false);
   std::vector<uint8_t> table, certificate;
-  CryptoPP::RSA::PrivateKey signing_key;
+  std::unique_ptr<PrivateKeySigner> signing_key;
   if (!ReadFileBytes(KeySetFile(keys_dir, kBundleKeyTableFile), &table) || table.empty())
     return Refuse(error, "cannot read the descrambler table in " + keys);
-  if (!LoadPrivateKey(KeySetFile(keys_dir, kBundleSigningPrivateKeyFile), &signing_key))
-    return Refuse(error, "cannot load the bundle signing key in " + keys);
+  if (!OpenKeySetSigner(keys_dir, KeyRole::kBundleSigning, &signing_key, error)) return false;
   if (!ReadFileBytes(KeySetFile(keys_dir, kBundleSigningCertFile), &certificate))
     return Refuse(error, "cannot read the bundle signing certificate in " + keys);
 
@@ -87,13 +86,18 @@ bool WriteInnerBundleFile(const std::wstring& out, const std::wstring& keys_dir,
   if (!file.Open(out, FileAccess::kCreate))
     return Refuse(error, "cannot create " + WideToMultiByte(out, false));
   InnerBundleWriter writer([&file](const uint8_t* p, size_t n) { return file.Write(p, n); },
-                           table, signing_key);
+                           table, *signing_key);
   *error = "cannot write " + WideToMultiByte(out, false);
   uint64_t consumed = 0;
   bool ok = writer.WriteHeader(static_cast<uint32_t>(records.size()));
   for (size_t i = 0; ok && i < records.size(); ++i)
     ok = WriteRecord(&writer, records[i], chunk_size, &consumed, on_bytes, error);
-  ok = ok && writer.WriteEndMarker() && writer.WriteSignedTail(certificate);
+  ok = ok && writer.WriteEndMarker();
+  std::string why;
+  if (ok && !writer.WriteSignedTail(certificate, &why)) {
+    *error = why.empty() ? *error : "the bundle signing key: " + why;
+    ok = false;
+  }
   file.Close();
   if (!ok) RemoveFile(out);
   return ok;

@@ -4,14 +4,11 @@
 
 #include <algorithm>
 
-#include <cryptopp/osrng.h>
-#include <cryptopp/pssr.h>
 #include <cryptopp/sha.h>
 
 #include "util/byte_reader.h"
 
 namespace {
-using Signer = CryptoPP::RSASS<CryptoPP::PSS, CryptoPP::SHA256>::Signer;
 const uint8_t kMagic[12] = {'Q', 'X', 'B', 'U', 'N', 'D', 'L', 'E', '!', 0x0D, 0x0A, 0x00};
 constexpr uint32_t kMaxNameLength = 255;
 
@@ -46,13 +43,20 @@ std::vector<uint8_t> EncodeSignatureBlock(const std::vector<uint8_t>& field1,
 }
 
 InnerBundleWriter::InnerBundleWriter(Sink sink, const std::vector<uint8_t>& key,
+                                     const PrivateKeySigner& signing_key)
+    : sink_(std::move(sink)),
+      sha1_(std::make_unique<CryptoPP::SHA1>()),
+      signed_part_(signing_key.Begin(SignatureScheme::kPssSha256)) {
+  scrambler_.SetKey(key.data(), key.size());
+}
+
+InnerBundleWriter::InnerBundleWriter(Sink sink, const std::vector<uint8_t>& key,
                                      const CryptoPP::RSA::PrivateKey& signing_key)
     : sink_(std::move(sink)),
-      signing_key_(signing_key),
-      sha1_(std::make_unique<CryptoPP::SHA1>()) {
+      owned_key_(std::make_unique<FileKeySigner>(signing_key)),
+      sha1_(std::make_unique<CryptoPP::SHA1>()),
+      signed_part_(owned_key_->Begin(SignatureScheme::kPssSha256)) {
   scrambler_.SetKey(key.data(), key.size());
-  CryptoPP::AutoSeededRandomPool rng;
-  signed_part_.reset(Signer(signing_key_).NewSignatureAccumulator(rng));
 }
 
 InnerBundleWriter::~InnerBundleWriter() = default;
@@ -124,18 +128,17 @@ bool InnerBundleWriter::WritePlain(const std::vector<uint8_t>& bytes) {
   return Emit(bytes.data(), bytes.size());
 }
 
-std::vector<uint8_t> InnerBundleWriter::FinishSignature() {
-  if (!signed_part_) return {};
-  try {
-    CryptoPP::AutoSeededRandomPool rng;
-    Signer signer(signing_key_);
-    std::vector<uint8_t> signature(signer.MaxSignatureLength());
-    // Sign takes the accumulator and deletes it.
-    signature.resize(signer.Sign(rng, signed_part_.release(), signature.data()));
-    return signature;
-  } catch (...) {
+std::vector<uint8_t> InnerBundleWriter::FinishSignature(std::string* error) {
+  std::string why;
+  if (!error) error = &why;
+  if (!signed_part_) {
+    *error = "the signed part has already ended";
     return {};
   }
+  std::vector<uint8_t> signature;
+  const bool ok = signed_part_->Finish(&signature, error);
+  signed_part_.reset();
+  return ok ? signature : std::vector<uint8_t>();
 }
 
 std::vector<uint8_t> InnerBundleWriter::Digest() const {
@@ -155,8 +158,9 @@ bool InnerBundleWriter::WriteTail(const std::vector<uint8_t>& block, const char 
   return Emit(tail.data(), tail.size());
 }
 
-bool InnerBundleWriter::WriteSignedTail(const std::vector<uint8_t>& certificate) {
-  const std::vector<uint8_t> signature = FinishSignature();
+bool InnerBundleWriter::WriteSignedTail(const std::vector<uint8_t>& certificate,
+                                        std::string* error) {
+  const std::vector<uint8_t> signature = FinishSignature(error);
   if (signature.empty()) return false;
   const std::vector<uint8_t> digest = Digest();
   return WriteTail(EncodeSignatureBlock({}, {}, signature, certificate), "QXSG", digest);

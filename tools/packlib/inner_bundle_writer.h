@@ -17,10 +17,10 @@
 #include <cryptopp/rsa.h>
 
 #include "bundle/descrambler.h"
+#include "tools/packlib/private_key_signer.h"
 
 namespace CryptoPP {
 class SHA1;
-class PK_MessageAccumulator;
 }  // namespace CryptoPP
 
 class InnerBundleWriter {
@@ -32,6 +32,9 @@ class InnerBundleWriter {
 
   // `signing_key` signs everything written before the signature block; the
   // writer keeps a reference. `key`: the descrambler table.
+  InnerBundleWriter(Sink sink, const std::vector<uint8_t>& key,
+                    const PrivateKeySigner& signing_key);
+  // The same with a key in memory, which the writer copies.
   InnerBundleWriter(Sink sink, const std::vector<uint8_t>& key,
                     const CryptoPP::RSA::PrivateKey& signing_key);
   ~InnerBundleWriter();
@@ -55,8 +58,8 @@ class InnerBundleWriter {
   bool WritePlain(const std::vector<uint8_t>& bytes);
 
   // The signature over every byte written so far. Ends the signed part: call
-  // once, before the tail.
-  std::vector<uint8_t> FinishSignature();
+  // once, before the tail. Empty on failure, with the reason in `error` when given.
+  std::vector<uint8_t> FinishSignature(std::string* error = nullptr);
   // SHA-1 of the plain record stream written so far.
   std::vector<uint8_t> Digest() const;
   // The tail: block, its length, the tag and a digest, all as given.
@@ -64,7 +67,7 @@ class InnerBundleWriter {
                  const std::vector<uint8_t>& digest);
   // The usual ending: signature block (fields 1 and 2 empty, field 3 the
   // signature, field 4 `certificate`), "QXSG" and the digest.
-  bool WriteSignedTail(const std::vector<uint8_t>& certificate);
+  bool WriteSignedTail(const std::vector<uint8_t>& certificate, std::string* error = nullptr);
 
   uint64_t offset() const { return offset_; }
 
@@ -73,10 +76,10 @@ class InnerBundleWriter {
   bool EmitScrambled(const uint8_t* plain, size_t n);
 
   Sink sink_;
-  const CryptoPP::RSA::PrivateKey& signing_key_;
+  std::unique_ptr<PrivateKeySigner> owned_key_;
   Descrambler scrambler_;
   std::unique_ptr<CryptoPP::SHA1> sha1_;
-  std::unique_ptr<CryptoPP::PK_MessageAccumulator> signed_part_;
+  std::unique_ptr<SignatureAccumulator> signed_part_;
   uint64_t offset_ = 0;
   bool failed_ = false;
 };

@@ -1,32 +1,20 @@
 #include "tools/packlib/key_cert_writer.h"
 
-#include <cryptopp/osrng.h>
-#include <cryptopp/pssr.h>
-#include <cryptopp/sha.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
 #include "util/byte_reader.h"
 
-std::vector<uint8_t> SignPss(const CryptoPP::RSA::PrivateKey& key, const uint8_t* message,
-                             size_t length) {
-  try {
-    CryptoPP::AutoSeededRandomPool rng;
-    CryptoPP::RSASS<CryptoPP::PSS, CryptoPP::SHA256>::Signer signer(key);
-    std::vector<uint8_t> signature(signer.MaxSignatureLength());
-    signature.resize(signer.SignMessage(rng, message, length, signature.data()));
-    return signature;
-  } catch (...) {
+std::vector<uint8_t> MakeKeyCertificate(const PrivateKeySigner& root, const std::string& goal,
+                                        int32_t expiry, const std::vector<uint8_t>& public_key_der,
+                                        std::string* error) {
+  std::string why;
+  if (!error) error = &why;
+  if (goal.size() != 4 || public_key_der.size() > INT32_MAX - 16) {
+    *error = "the goal must be four bytes and the key of sane size";
     return {};
   }
-}
-
-std::vector<uint8_t> MakeKeyCertificate(const CryptoPP::RSA::PrivateKey& root,
-                                        const std::string& goal, int32_t expiry,
-                                        const std::vector<uint8_t>& public_key_der) {
-  if (goal.size() != 4 || public_key_der.size() > INT32_MAX - 16) return {};
   std::vector<uint8_t> cert(12 + public_key_der.size());
   std::copy(goal.begin(), goal.end(), cert.begin());
   ByteReader::StoreU32(cert.data() + 4, static_cast<uint32_t>(expiry));
@@ -36,8 +24,9 @@ std::vector<uint8_t> MakeKeyCertificate(const CryptoPP::RSA::PrivateKey& root,
   // Signed: goal, expiry, key; the length fields are not.
   std::vector<uint8_t> message(cert.begin(), cert.begin() + 8);
   message.insert(message.end(), public_key_der.begin(), public_key_der.end());
-  const std::vector<uint8_t> signature = SignPss(root, message.data(), message.size());
-  if (signature.empty()) return {};
+  std::vector<uint8_t> signature;
+  if (!root.Sign(SignatureScheme::kPssSha256, message.data(), message.size(), &signature, error))
+    return {};
   uint8_t length[4];
   ByteReader::StoreU32(length, static_cast<uint32_t>(signature.size()));
   cert.insert(cert.end(), length, length + 4);

@@ -4,14 +4,19 @@
 // bundle-signing.key.der / bundle-signing.pub.der (RSA 2048) with
 // bundle-signing.cert (key certificate for goal "IBND" signed by the root key),
 // and bundle-key.bin (5,000-byte descrambler table). Public keys are X.509
-// SubjectPublicKeyInfo DER, private keys PKCS #8 DER.
+// SubjectPublicKeyInfo DER, private keys PKCS #8 DER. Instead of NAME.key.der
+// a set may hold NAME.key.uri: one PKCS #11 URI naming the private key in a
+// token (see pkcs11_token.h); its public half must equal NAME.pub.der.
 #pragma once
 
 #include <cryptopp/rsa.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tools/packlib/private_key_signer.h"
 
 extern const wchar_t kRootPublicKeyFile[];
 extern const wchar_t kRootPrivateKeyFile[];
@@ -21,6 +26,9 @@ extern const wchar_t kBundleSigningPublicKeyFile[];
 extern const wchar_t kBundleSigningPrivateKeyFile[];
 extern const wchar_t kBundleSigningCertFile[];
 extern const wchar_t kBundleKeyTableFile[];
+
+// The three private keys of a set.
+enum class KeyRole { kRoot, kExeSigning, kBundleSigning };
 
 constexpr size_t kBundleKeyTableBytes = 5000;
 
@@ -32,10 +40,24 @@ std::wstring KeySetFile(const std::wstring& dir, const wchar_t* name);
 // the files written so far are removed and `error` says why.
 bool GenerateKeySet(const std::wstring& dir, std::string* error);
 
+// The same with the three private keys generated inside the PKCS #11 token
+// that `uri` names: the folder gets NAME.key.uri files instead of private
+// halves. On failure the files and the token's new keys are removed again.
+bool GenerateKeySetInToken(const std::wstring& dir, const std::string& uri, std::string* error);
+
+// Opens the private key of `role` in the set `dir`, from NAME.key.der or from
+// the token NAME.key.uri names (not both). The executable signing key must be
+// RSA 4096 with exponent 17, as the stub expects. Messages name the key.
+bool OpenKeySetSigner(const std::wstring& dir, KeyRole role,
+                      std::unique_ptr<PrivateKeySigner>* signer, std::string* error);
+
+// The private key in one file: PKCS #8 DER, or a PKCS #11 URI when the name
+// ends in ".key.uri", whose public half must then equal `public_path` (never
+// empty for a URI). `what` names the key in messages.
+bool OpenPrivateKey(const std::wstring& path, const std::wstring& public_path,
+                    const std::string& what, std::unique_ptr<PrivateKeySigner>* signer,
+                    std::string* error);
+
 // Loads a PKCS #8 DER RSA private key. False with a reason on any error.
 bool LoadPrivateKeyFile(const std::wstring& path, CryptoPP::RSA::PrivateKey* key,
                         std::string* error);
-
-// The executable signing key of the set in `dir`.
-bool LoadExeSigningKey(const std::wstring& dir, CryptoPP::RSA::PrivateKey* key,
-                       std::string* error);

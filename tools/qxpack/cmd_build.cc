@@ -15,6 +15,7 @@
 #include "tools/packlib/inner_bundle_files.h"
 #include "tools/packlib/key_set.h"
 #include "tools/packlib/pe_bundle_section.h"
+#include "tools/packlib/pkcs11_token.h"
 #include "tools/qxpack/commands.h"
 #include "tools/qxpack/product.h"
 #include "tools/qxpack/progress_line.h"
@@ -38,20 +39,44 @@ std::string ShellQuote(const std::string& s) {
   return out + "'";
 }
 
-// Adds an Authenticode signature with osslsigncode; `in` is replaced.
+// Writes `secret` to a file only the owner can read, so that it never shows
+// in the process list.
+std::string SecretFile(const std::string& scratch, const std::string& secret) {
+  const std::string path = scratch + "/pass";
+  std::ofstream(path) << secret;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  return path;
+}
+
+// Adds an Authenticode signature with osslsigncode; `in` is replaced. A key
+// given as a pkcs11: URI stays in its token: osslsigncode signs through the
+// PKCS #11 module (the OpenSSL pkcs11 engine), with the PIN from the URI,
+// its pin-source or QX_PKCS11_PIN.
 bool Authenticode(const AuthenticodeCredentials& c, const std::string& in,
                   const std::string& scratch, std::string* error) {
   const std::string out = in + ".signed", log = scratch + "/osslsigncode.log";
   std::string cmd = "osslsigncode sign";
-  cmd += c.pkcs12.empty() ? " -certs " + ShellQuote(c.certificate) + " -key " + ShellQuote(c.key)
-                          : " -pkcs12 " + ShellQuote(c.pkcs12);
-  if (!c.password.empty()) {
-    // Through a file, so the password never shows in the process list.
-    const std::string pass = scratch + "/pass";
-    std::ofstream(pass) << c.password;
-    fs::permissions(pass, fs::perms::owner_read | fs::perms::owner_write);
-    cmd += " -readpass " + ShellQuote(pass);
+  std::string password = c.password;
+  if (!c.pkcs12.empty()) {
+    cmd += " -pkcs12 " + ShellQuote(c.pkcs12);
+  } else if (c.key.compare(0, 7, "pkcs11:") == 0) {
+    const std::string module = TokenModulePath(c.key);
+    if (module.empty()) {
+      *error = "the Authenticode key: not a valid PKCS #11 URI";
+      return false;
+    }
+    if (!TokenPin(c.key, &password, error)) {
+      *error = "the Authenticode key: " + *error;
+      return false;
+    }
+    // The engine takes the module and the PIN apart from the URI and does not
+    // parse a query, so it gets the URI's path alone.
+    cmd += " -pkcs11module " + ShellQuote(module) + " -certs " + ShellQuote(c.certificate) +
+           " -key " + ShellQuote(c.key.substr(0, c.key.find('?')));
+  } else {
+    cmd += " -certs " + ShellQuote(c.certificate) + " -key " + ShellQuote(c.key);
   }
+  if (!password.empty()) cmd += " -readpass " + ShellQuote(SecretFile(scratch, password));
   cmd += " -in " + ShellQuote(in) + " -out " + ShellQuote(out) + " >" + ShellQuote(log) + " 2>&1";
   const int status = std::system(cmd.c_str());
   std::error_code ec;
@@ -78,7 +103,7 @@ bool AppendToFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 struct Inputs {
   std::vector<uint8_t> stub, setup, a404;
-  CryptoPP::RSA::PrivateKey exe_key;
+  std::unique_ptr<PrivateKeySigner> exe_key;
   bool builtin_keys = false;  // the set is the one this qxpack verifies with
 };
 
@@ -99,8 +124,16 @@ bool LoadInputs(const ProductDescription& p, Inputs* in, std::string* error) {
     return refuse("the setup program " + p.setup + " is not a PE file: " + why);
   if (!p.a404.empty() && !ReadFileBytes(MultiByteToWide(p.a404), &in->a404))
     return refuse("cannot read the A404 file " + p.a404);
+  // A token key for Authenticode is opened once here, so that a wrong PIN or
+  // a missing key is reported before anything is written. It is opened (and
+  // closed) first: a token this process is logged in to would accept any PIN.
+  if (p.authenticode.key.compare(0, 7, "pkcs11:") == 0) {
+    std::unique_ptr<PrivateKeySigner> authenticode;
+    if (!OpenTokenSigner(p.authenticode.key, &authenticode, &why))
+      return refuse("the Authenticode key: " + why);
+  }
   PublicKeyHalves halves;
-  if (!LoadExeSigningKey(MultiByteToWide(p.keys), &in->exe_key, error) ||
+  if (!OpenKeySetSigner(MultiByteToWide(p.keys), KeyRole::kExeSigning, &in->exe_key, error) ||
       !LoadPublicKeyHalves(MultiByteToWide(p.keys), &halves, error))
     return false;
   const std::vector<std::string> missing = HalvesMissingFrom(in->stub.data(), in->stub.size(), halves);
@@ -177,7 +210,7 @@ int CmdBuild(const Args& args) {
   if (!AppendAttachment(&setup, "IBND", bundle.data(), bundle.size()))
     return Fail("build: the inner bundle is too large for an attachment");
   bundle = {};
-  if (!AppendWholePrefixSignature(&setup, in.exe_key, &error)) return Fail("build: " + error);
+  if (!AppendWholePrefixSignature(&setup, *in.exe_key, &error)) return Fail("build: " + error);
 
   // The installer, under a temporary name until it is complete.
   const std::string partial = p.output + ".partial";
@@ -190,7 +223,7 @@ int CmdBuild(const Args& args) {
   } cleanup{partial};
   std::error_code dir_error;
   fs::create_directories(fs::absolute(p.output).parent_path(), dir_error);
-  if (!WriteSignedInstaller(in.stub, setup, p.type, in.exe_key, MultiByteToWide(partial), &error))
+  if (!WriteSignedInstaller(in.stub, setup, p.type, *in.exe_key, MultiByteToWide(partial), &error))
     return Fail("build: " + p.output + ": " + error);
   if (p.authenticode.present()) {
     if (!Authenticode(p.authenticode, partial, scratch.path(), &error))

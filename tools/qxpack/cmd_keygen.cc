@@ -1,4 +1,5 @@
-// qxpack keygen DIR: a new key set (see tools/packlib/key_set.h).
+// qxpack keygen DIR [--pkcs11 URI]: a new key set (see tools/packlib/key_set.h),
+// with the private keys in files or generated inside a PKCS #11 token.
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -8,14 +9,16 @@
 #include "util/text_conv.h"
 
 int CmdKeygen(const Args& args) {
-  if (args.size() != 1) return Fail("usage: qxpack keygen DIR");
+  const bool token = args.size() == 3 && args[1] == "--pkcs11";
+  if (args.size() != 1 && !token) return Fail("usage: qxpack keygen DIR [--pkcs11 URI]");
   std::error_code ec;
   std::filesystem::create_directories(args[0], ec);
   if (ec) return Fail("cannot create " + args[0] + ": " + ec.message());
   std::string error;
-  if (!GenerateKeySet(MultiByteToWide(args[0]), &error)) {
+  const std::wstring dir = MultiByteToWide(args[0]);
+  if (!(token ? GenerateKeySetInToken(dir, args[2], &error) : GenerateKeySet(dir, &error)))
     return Fail("keygen " + args[0] + ": " + error);
-  }
-  std::printf("key set written to %s\n", args[0].c_str());
+  std::printf("key set written to %s%s\n", args[0].c_str(),
+              token ? " (private keys in the token, named by the .key.uri files)" : "");
   return 0;
 }

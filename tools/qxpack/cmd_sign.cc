@@ -1,6 +1,7 @@
 // qxpack sign FILE --keys DIR: appends a "_SG2" record that signs every byte
 // of FILE before it (whole-prefix mode, for the setup program).
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <fstream>
 
@@ -18,8 +19,9 @@ int CmdSign(const Args& args) {
   const std::wstring widePath = MultiByteToWide(file);
 
   std::string error;
-  CryptoPP::RSA::PrivateKey key;
-  if (!LoadExeSigningKey(MultiByteToWide(args[2]), &key, &error)) return Fail(error);
+  std::unique_ptr<PrivateKeySigner> key;
+  if (!OpenKeySetSigner(MultiByteToWide(args[2]), KeyRole::kExeSigning, &key, &error))
+    return Fail(error);
   std::vector<uint8_t> content;
   if (!ReadFileBytes(widePath, &content)) return Fail("cannot read " + file);
 
@@ -32,7 +34,7 @@ int CmdSign(const Args& args) {
 
   const size_t signedLength = content.size();
   std::vector<uint8_t> signedFile(content);
-  if (!AppendWholePrefixSignature(&signedFile, key, &error)) return Fail(error);
+  if (!AppendWholePrefixSignature(&signedFile, *key, &error)) return Fail(error);
 
   std::ofstream out(file, std::ios::binary | std::ios::app);
   out.write(reinterpret_cast<const char*>(signedFile.data() + signedLength),

@@ -1,6 +1,7 @@
 // qxpack stub --stub STUB.exe --setup SETUP.exe --type TEXT --keys DIR -o OUT.exe:
 // the finished installer (see WriteSignedInstaller).
 #include <cstdio>
+#include <memory>
 #include <map>
 
 #include "integrity/file_signature.h"
@@ -33,8 +34,9 @@ int CmdStub(const Args& args) {
   if (options["--type"].empty()) return Fail("the run-mode text must not be empty");
 
   std::string error;
-  CryptoPP::RSA::PrivateKey key;
-  if (!LoadExeSigningKey(MultiByteToWide(options["--keys"]), &key, &error)) return Fail(error);
+  std::unique_ptr<PrivateKeySigner> key;
+  if (!OpenKeySetSigner(MultiByteToWide(options["--keys"]), KeyRole::kExeSigning, &key, &error))
+    return Fail(error);
   std::vector<uint8_t> stub, setup;
   if (!ReadFileBytes(MultiByteToWide(options["--stub"]), &stub)) {
     return Fail("cannot read " + options["--stub"]);
@@ -43,7 +45,7 @@ int CmdStub(const Args& args) {
     return Fail("cannot read " + options["--setup"]);
   }
   const std::wstring out = MultiByteToWide(options["-o"]);
-  if (!WriteSignedInstaller(stub, setup, options["--type"], key, out, &error)) {
+  if (!WriteSignedInstaller(stub, setup, options["--type"], *key, out, &error)) {
     return Fail(options["-o"] + ": " + error);
   }
   std::printf("%s: installer written\n", options["-o"].c_str());

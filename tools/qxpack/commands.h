@@ -8,7 +8,7 @@
 
 using Args = std::vector<std::string>;
 
-int CmdKeygen(const Args& args);   // keygen DIR
+int CmdKeygen(const Args& args);   // keygen DIR [--pkcs11 URI]
 int CmdAttach(const Args& args);   // attach FILE TYPE DATAFILE
 int CmdSign(const Args& args);     // sign FILE --keys DIR
 int CmdStub(const Args& args);     // stub --stub S --setup P --type T --keys DIR -o OUT

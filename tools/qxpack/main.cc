@@ -22,12 +22,12 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"keygen", CmdKeygen, "keygen DIR"},
+    {"keygen", CmdKeygen, "keygen DIR [--pkcs11 URI]"},
     {"attach", CmdAttach, "attach FILE TYPE DATAFILE"},
     {"sign", CmdSign, "sign FILE --keys DIR"},
     {"stub", CmdStub, "stub --stub STUB.exe --setup SETUP.exe --type TEXT --keys DIR -o OUT.exe"},
     {"inspect", CmdInspect, "inspect FILE"},
-    {"cert", CmdCert, "cert --root ROOT.key.der --key PUB.der --goal GOAL --expires YYYY-MM-DD -o CERT"},
+    {"cert", CmdCert, "cert --root ROOT.key.der|ROOT.key.uri --key PUB.der --goal GOAL --expires YYYY-MM-DD -o CERT"},
     {"inner", CmdInner, "inner -o OUT --keys DIR --script SCRIPT [--chunk-size BYTES] NAME=FILE..."},
     {"list", CmdList, "list BUNDLE [--goal GOAL]"},
     {"extract", CmdExtract, "extract BUNDLE NAME OUT"},

@@ -191,7 +191,8 @@ bool ReadProductDescription(const std::string& path, ProductDescription* product
         (!c.pkcs12.empty() && !c.certificate.empty()))
       return m.Fail("authenticode", "needs \"certificate\" with \"key\", or \"pkcs12\"", error);
     c.certificate = Resolve(base, c.certificate);
-    c.key = Resolve(base, c.key);
+    // A key in a PKCS #11 token is a URI, not a path.
+    if (c.key.compare(0, 7, "pkcs11:") != 0) c.key = Resolve(base, c.key);
     c.pkcs12 = Resolve(base, c.pkcs12);
   }
   p.chunk_size = static_cast<uint32_t>(chunk);

@@ -21,7 +21,7 @@ struct ProductEntry {
 
 struct AuthenticodeCredentials {
   std::string certificate;  // PEM or DER certificate, with `key`
-  std::string key;
+  std::string key;          // a file, or a pkcs11: URI of a key in a token
   std::string pkcs12;       // or one PKCS #12 file
   std::string password;
   bool present() const { return !pkcs12.empty() || !certificate.empty(); }
