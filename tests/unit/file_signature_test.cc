@@ -168,7 +168,7 @@ TEST_F(FileSignatureTest, OddDigitCountIgnoresTheLastDigit) {
 TEST_F(FileSignatureTest, SignatureWithTrailingBytesFails) {
   std::string error;
   std::vector<uint8_t> signature;
-  ASSERT_TRUE(SignFilePrefix(ExeKey(), StubImage(), StubImage().size(), {}, &signature, &error));
+  ASSERT_TRUE(SignFilePrefix(FileKeySigner(ExeKey()), StubImage(), StubImage().size(), {}, &signature, &error));
   signature.push_back(0);
   EXPECT_FALSE(VerifyFileSignature(WholePrefix(StubImage(), MakeSignatureRecord(signature)), false));
 }
