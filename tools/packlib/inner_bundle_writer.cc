@@ -1,7 +1,5 @@
 #include "tools/packlib/inner_bundle_writer.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 
 #include <cryptopp/sha.h>
@@ -18,17 +16,6 @@ void AppendU32(std::vector<uint8_t>* out, uint32_t v) {
   out->insert(out->end(), b, b + 4);
 }
 }  // namespace
-
-bool CompressChunk(const uint8_t* data, size_t size, std::vector<uint8_t>* stored) {
-  uLongf length = compressBound(static_cast<uLong>(size));
-  stored->resize(length);
-  static const uint8_t kEmpty = 0;
-  if (compress2(stored->data(), &length, size ? data : &kEmpty, static_cast<uLong>(size),
-                Z_DEFAULT_COMPRESSION) != Z_OK)
-    return false;
-  stored->resize(length);
-  return true;
-}
 
 std::vector<uint8_t> EncodeSignatureBlock(const std::vector<uint8_t>& field1,
                                           const std::vector<uint8_t>& field2,

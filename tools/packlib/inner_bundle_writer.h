@@ -90,5 +90,7 @@ std::vector<uint8_t> EncodeSignatureBlock(const std::vector<uint8_t>& field1,
                                           const std::vector<uint8_t>& field3,
                                           const std::vector<uint8_t>& field4);
 
-// One zlib stream of `data`; false on failure.
+// One zlib stream of `data`, packed as tightly as the compressor can (the
+// packer's host build: libdeflate at its highest level; Windows builds, which
+// only make test fixtures: zlib's level 9); false on failure.
 bool CompressChunk(const uint8_t* data, size_t size, std::vector<uint8_t>* stored);
