@@ -17,16 +17,8 @@ if [[ -f "$CACHE/lib/libcryptopp.a" && -f "$CACHE/include/cryptopp/cryptlib.h" ]
 fi
 mkdir -p "$CACHE/src"
 cd "$CACHE/src"
-if ! ls libcrypto++_*.orig.tar.* >/dev/null 2>&1; then
-  # Another cache folder may already hold the source.
-  known=$(ls "$ROOT"/.cache/cryptopp-mingw-*/src/libcrypto++_*.orig.tar.* 2>/dev/null | head -1 || true)
-  if [[ -n "$known" ]]; then
-    cp "$known" .
-  else
-    apt-get source --download-only libcrypto++ >/dev/null
-  fi
-fi
-tarball=$(ls libcrypto++_*.orig.tar.* | head -1)
+source "$ROOT/scripts/debian-source.sh"
+tarball=$(debian_source libcrypto++ cryptopp)
 rm -rf build && mkdir build
 tar -xf "$tarball" -C build --strip-components=1 2>/dev/null || tar -xf "$tarball" -C build
 srcdir=build

@@ -20,15 +20,8 @@ if [[ -f "$CACHE/lib/libz.a" && -f "$CACHE/include/zlib.h" ]]; then
 fi
 mkdir -p "$CACHE/src"
 cd "$CACHE/src"
-if ! ls zlib_*.orig.tar.* >/dev/null 2>&1; then
-  known=$(ls "$ROOT"/.cache/zlib-mingw-*/src/zlib_*.orig.tar.* 2>/dev/null | head -1 || true)
-  if [[ -n "$known" ]]; then
-    cp "$known" .
-  else
-    apt-get source --download-only zlib >/dev/null
-  fi
-fi
-tarball=$(ls zlib_*.orig.tar.* | head -1)
+source "$ROOT/scripts/debian-source.sh"
+tarball=$(debian_source zlib zlib)
 rm -rf build && mkdir build
 tar -xf "$tarball" -C build --strip-components=1
 cd build
