@@ -83,25 +83,31 @@ BRANCH = re.compile(r"\t(call|j[a-z]+)\s+(?:[0-9a-f]+ <([^>+]+)(\+0x[0-9a-f]+)?>
 
 
 def quiet_sections(driver, exe):
-    """The sections ".text$NAME" of the functions whose unwind records are
-    never read: those that call nothing, and those through which no exception
-    can pass, because nothing they call, or jump to at their end, can throw.
-    A call through a pointer may throw, unless it goes to a Windows function
-    (through the import table: Windows functions throw no C++ exception). A
-    name counts only if every function of that name qualifies (local functions
-    of several objects may share one)."""
+    """quiet_functions() of the linked program `exe`, as section names
+    ".text$NAME"."""
     objdump = re.sub(r"g\+\+(-\w+)?$", "objdump", driver)
     listing = run([objdump, "-d", "-h", "--no-show-raw-insn", exe], capture_output=True)
     if listing.returncode != 0:
         sys.exit("prune_link: %s -d failed" % objdump)
-    imports = re.search(r"\.idata\s+([0-9a-f]+)\s+([0-9a-f]+)", listing.stdout)
+    return {".text$" + n for n in quiet_functions(listing.stdout)}
+
+
+def quiet_functions(listing):
+    """The functions whose unwind records are never read, from a program's
+    disassembly with its section headers (objdump -d -h): those that call
+    nothing, and those through which no exception can pass, because nothing
+    they call, or jump to at their end, can throw. A call through a pointer may
+    throw, unless it goes to a Windows function (through the import table:
+    Windows functions throw no C++ exception). A name counts only if every
+    function of that name qualifies (local functions of several objects may
+    share one). Names are C names, without i386's leading underscore."""
+    imports = re.search(r"\.idata\s+([0-9a-f]+)\s+([0-9a-f]+)", listing)
     iat = range(int(imports.group(2), 16), int(imports.group(2), 16) + int(imports.group(1), 16)) \
         if imports else range(0)
     calls, edges, unsure, name = {}, {}, set(), None
-    for line in listing.stdout.splitlines():
+    for line in listing.splitlines():
         m = FUNCTION.match(line)
         if m:
-            # i386 symbols carry a leading underscore that C names do not.
             name = m.group(1)[1:] if m.group(1).startswith("_") else m.group(1)
             calls.setdefault(name, False)
             edges.setdefault(name, set())
@@ -132,7 +138,7 @@ def quiet_sections(driver, exe):
             if f not in throws:
                 throws.add(f)
                 work.append(f)
-    return {".text$" + n for n in calls if not calls[n] or n not in throws}
+    return {n for n in calls if not calls[n] or n not in throws}
 
 
 def section_name(data, strtab, raw):

@@ -12,3 +12,6 @@ add_test(NAME qxpack_pkcs11
                  --qxpack $<TARGET_FILE:qxpack> --keys "${QX_KEYS_DIR}" --source "${CMAKE_SOURCE_DIR}"
                  --work "${CMAKE_CURRENT_BINARY_DIR}/qxpack-pkcs11-work")
 set_tests_properties(qxpack_pkcs11 PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+# The stub's link: which functions may lose their unwind records.
+add_test(NAME prune_link
+         COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_LIST_DIR}/tools/prune_link_test.py")
