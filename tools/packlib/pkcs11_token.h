@@ -1,8 +1,9 @@
 // RSA private keys that stay inside a PKCS #11 token, named by PKCS #11 URIs
 // (RFC 7512), e.g. pkcs11:token=release;object=exe-signing;type=private?pin-value=1234.
 // The module is the URI's module-path, else $QX_PKCS11_MODULE, else the
-// p11-kit proxy module, i.e. every module p11-kit is configured with; the PIN is the URI's pin-value, else the file named by
-// pin-source (file:PATH), else $QX_PKCS11_PIN. Host builds only: elsewhere
+// p11-kit proxy module, i.e. every module p11-kit is configured with; the PIN
+// is the URI's pin-value, else the file named by pin-source (file:PATH), else
+// $QX_PKCS11_PIN. Host builds only: elsewhere
 // every function answers that tokens are not supported.
 #pragma once
 
