@@ -149,13 +149,22 @@ def make_pe(payload=b""):
     return head + b"\0" * (0x200 - len(head)) + raw
 
 
-def stub_for(keys):
-    """A stand-in stub: a PE whose image embeds the key set's public halves, as a built stub does."""
+KEY_BLOCK_MARKER = b"NorvaneKeyBlock1"
+
+
+def key_block(keys):
+    """The key block a stub built with `keys` carries: marker, format, sizes, the three halves, zeros."""
     halves = []
     for name in ("root.pub.der", "exe-signing.pub.der", "bundle-key.bin"):
         with open(os.path.join(keys, name), "rb") as f:
             halves.append(f.read())
-    return make_pe(b"stub code".ljust(64, b"\0") + b"".join(halves))
+    block = KEY_BLOCK_MARKER + struct.pack("<4I", 1, *map(len, halves)) + b"".join(halves)
+    return block.ljust(6144, b"\0")
+
+
+def stub_for(keys):
+    """A stand-in stub: a PE whose image holds a key block, as a built stub does."""
+    return make_pe(b"stub code".ljust(128, b"\0") + key_block(keys))
 
 
 def chain(data, end):
@@ -314,8 +323,7 @@ class InstallerTest(unittest.TestCase):
             ("no_files", {"files": None}, 'key "files": missing'),
             ("long_line", {"files": [dict(entry, destination="d" * 2100)]}, "is longer than 2046 bytes"),
             ("half_authenticode", {"authenticode": {"certificate": "c.pem"}}, 'needs "certificate" with "key"'),
-            ("stub_other_keys", {"keys": self.other_keys}, "does not embed the root key, executable signing key "
-                                                           "and descrambler table of the key set"),
+            ("stub_without_key_block", {"stub": "setup.exe"}, "no key block"),
         ]
         for name, changes, message in cases:
             with self.subTest(name):
@@ -324,7 +332,7 @@ class InstallerTest(unittest.TestCase):
                 self.assertIn(message, r.stderr)
                 self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(name + ".exe")], [])
 
-    def low_level(self, name, script, stub=None):
+    def low_level(self, name, script):
         """An installer made with the single-step commands, which check nothing about the script."""
         script_path = self.put(name + ".script", script)
         bundle, setup = os.path.join(self.dir, name + ".ibnd"), os.path.join(self.dir, name + "-setup.exe")
@@ -334,7 +342,7 @@ class InstallerTest(unittest.TestCase):
         self.ok("attach", setup, "IBND", bundle)
         self.ok("sign", setup, "--keys", ARGS.keys)
         out = os.path.join(self.dir, name + ".exe")
-        self.ok("stub", "--stub", stub or self.stub, "--setup", setup, "--type", "silent", "--keys", ARGS.keys,
+        self.ok("stub", "--stub", self.stub, "--setup", setup, "--type", "silent", "--keys", ARGS.keys,
                 "-o", out)
         return out
 
@@ -349,7 +357,10 @@ class InstallerTest(unittest.TestCase):
         load = [a for a in chain(data, section_end(data)) if a[0] == "LOAD"][0]
         setup = plain(data, load)
         ibnd = [a for a in chain(setup, len(setup)) if a[0] == "IBND"][0]
-        other_stub = self.put("other-stub.exe", stub_for(self.other_keys))
+        # A stub given the other key set, the installer then signed with this one.
+        resigned = shutil.copy(self.built("other", keys=self.other_keys), os.path.join(self.dir, "resigned.exe"))
+        self.ok("sign", resigned, "--keys", ARGS.keys)
+        block = data.find(KEY_BLOCK_MARKER)
         cases = [
             ("installer_byte", flip(data, 0x240), "installer signature"),
             ("setup_byte", rewrite(data, load, flip(setup, 0x240)), "setup signature"),
@@ -360,8 +371,9 @@ class InstallerTest(unittest.TestCase):
              "files for 32-bit Windows, version < 6"),
             ("leaves_workspace", self.low_level("leaves", b"dep-x64-silent,readme,..\\..\\a.txt\n"),
              "files for 64-bit Windows, version < 6"),
-            ("stub_other_keys", self.low_level("otherkeys", b"# nothing\n", stub=other_stub),
-             "installer signature"),
+            ("signed_by_another_set", resigned, "installer signature"),
+            ("key_block_key_byte", flip(data, block + 40), "installer signature"),
+            ("key_block_format", flip(data, block + 16), "trusted keys"),
             ("no_type", make_pe(), "type"),
             ("other_goal", exe, "inner bundle"),
         ]
