@@ -242,9 +242,10 @@ int CmdBuild(const Args& args) {
   if (ec) return Fail("build: cannot write " + p.output + ": " + ec.message());
   cleanup.path.clear();
 
-  std::printf("%s: installer written (%llu bytes): %zu records, setup program %s, type \"%s\"%s%s\n",
+  std::printf("%s: installer written (%llu bytes): %zu records, stub %s, setup program %s, "
+              "type \"%s\"%s%s\n",
               p.output.c_str(), static_cast<unsigned long long>(fs::file_size(p.output, ec)),
-              contents.records.size(), p.setup.c_str(), p.type.c_str(),
+              contents.records.size(), p.stub.c_str(), p.setup.c_str(), p.type.c_str(),
               p.authenticode.present() ? ", Authenticode-signed" : "",
               in.a404.empty() ? "" : ", with A404");
   return 0;
