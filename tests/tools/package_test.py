@@ -61,7 +61,7 @@ def main():
                                   "destination": "docs\\readme.txt"}]}, f)
         built = q("build", "product.json", "-o", "Setup.exe").stdout
         assert "stub %s" % os.path.normpath(stub) in built, built
-        assert "[ok  ] trusted keys" in q("verify", "Setup.exe", "--keys", "keys").stdout
+        assert "[ok  ] trusted keys: the stub's key block holds the key set keys" in q("verify", "Setup.exe", "--keys", "keys").stdout
         pinned = q("verify", "Setup.exe", "--keys", "other-keys", check=False)
         assert pinned.returncode == 1, pinned.stdout
         assert ("trusts another root key, executable signing key and descrambler table than the key set "

@@ -214,6 +214,10 @@ class InstallerTest(unittest.TestCase):
             cls.put(os.path.join("product", name + ".bin"), data)
         cls.other_keys = os.path.join(cls.dir, "other-keys")
         qxpack("keygen", cls.other_keys)
+        # A key set whose halves outgrow the stub's key block (a larger table).
+        cls.big_keys = os.path.join(cls.dir, "big-keys")
+        shutil.copytree(ARGS.keys, cls.big_keys)
+        cls.put(os.path.join("big-keys", "bundle-key.bin"), os.urandom(7000))
 
     @classmethod
     def tearDownClass(cls):
@@ -324,6 +328,7 @@ class InstallerTest(unittest.TestCase):
             ("long_line", {"files": [dict(entry, destination="d" * 2100)]}, "is longer than 2046 bytes"),
             ("half_authenticode", {"authenticode": {"certificate": "c.pem"}}, 'needs "certificate" with "key"'),
             ("stub_without_key_block", {"stub": "setup.exe"}, "no key block"),
+            ("keys_beyond_key_block", {"keys": self.big_keys}, "does not fit the stub's key block"),
         ]
         for name, changes, message in cases:
             with self.subTest(name):
@@ -382,6 +387,44 @@ class InstallerTest(unittest.TestCase):
                 path = content if isinstance(content, str) else self.put(name + ".exe", content)
                 self.assertEqual(self.failing_step(path, *(["--goal", "AVSG"] if name == "other_goal" else [])), step)
         self.assertEqual(qxpack("inspect", self.put("inspect.exe", flip(data, 0x240))).returncode, 1)
+
+    def test_command_line_cases(self):
+        exe, desc = self.built("cli"), os.path.join(self.dir, "cli.json")
+        with open(os.path.join(ARGS.keys, "root.pub.der"), "rb") as f:
+            root_fingerprint = "root key SHA-256 " + hashlib.sha256(f.read()).hexdigest()
+        other = "trusts another root key, executable signing key and descrambler table than the key set"
+        cases = [
+            # arguments, exit status, stream, text (a regular expression)
+            (["--version"], 0, "stdout", r"^qxpack \d+\.\d+\.\d+(\+g[0-9a-f.a-z]+)?\n$"),
+            (["help", "build"], 0, "stdout", r"^usage: qxpack build PRODUCT\.json"),
+            (["verify", "--help"], 0, "stdout", r"^usage: qxpack verify INSTALLER \[--keys DIR\]"),
+            (["--help"], 0, "stdout", r"qxpack help COMMAND"),
+            ([], 2, "stderr", r"^usage: qxpack COMMAND"),
+            (["frobnicate"], 2, "stderr", r'unknown command "frobnicate"'),
+            (["--frobnicate"], 2, "stderr", r'unknown option "--frobnicate"'),
+            (["help", "frobnicate"], 2, "stderr", r'unknown command "frobnicate"'),
+            (["verify", exe, "--frob"], 2, "stderr", r"^qxpack verify: unknown option --frob\nusage: qxpack verify"),
+            (["build", desc, "extra"], 2, "stderr", r"^qxpack build: unexpected argument extra"),
+            (["build", desc, "-o"], 2, "stderr", r"^qxpack build: -o needs a value"),
+            (["verify", exe, "--keys"], 2, "stderr", r"--keys needs a value"),
+            (["unpack", exe], 2, "stderr", r"needs INSTALLER and DIR"),
+            (["stub", "--stub"], 2, "stderr", r"--stub needs a value"),
+            (["sign", exe, "--key", ARGS.keys], 2, "stderr", r"unknown option --key"),
+            (["verify", exe], 0, "stdout", r"\[info\] trusted keys: the stub's key block\n +" + root_fingerprint),
+            (["verify", exe, "--keys", ARGS.keys], 0, "stdout", r"\[ok  \] trusted keys: the stub's key block holds "),
+            (["verify", exe, "--keys", self.other_keys], 1, "stdout", r"\[FAIL\] trusted keys: the stub " + other),
+            (["inspect", exe, "--keys", self.other_keys], 1, "stdout", r"trusted keys: the stub " + other),
+            (["inspect", exe], 0, "stdout", root_fingerprint + r"(.|\n)*signature: valid"),
+            (["inspect", self.setup], 1, "stdout", r"no key block.*--keys DIR\nsignature: not checked"),
+            (["unpack", exe, os.path.join(self.dir, "cli-out"), "--keys", self.other_keys], 1, "stderr",
+             r'step "trusted keys"'),
+            (["verify", os.path.join(self.dir, "absent.exe")], 1, "stderr", r"no such file"),
+        ]
+        for args, status, stream, text in cases:
+            with self.subTest(" ".join(args)):
+                r = qxpack(*args)
+                self.assertEqual(r.returncode, status, r.stdout + r.stderr)
+                self.assertRegex(getattr(r, stream), text)
 
     def test_what_a_run_survives_passes_with_a_note(self):
         exe = self.low_level("survives", b"dep-silent,readme\ndep-silent,readme,a.txt\ndep-silent,readme,A.TXT\n")

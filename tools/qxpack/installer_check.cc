@@ -73,21 +73,20 @@ bool TrustStubKeys(StepLog& log, const std::string& installer, const std::string
     return false;
   }
   if (!UseKeyBlock(block.data(), block.size())) return log.Fail("trusted keys", "damaged key block");
-  const std::vector<std::string> lines = Fingerprints(halves);
   if (pinned.empty()) {
-    log.Info("trusted keys", lines[0]);
+    log.Info("trusted keys", "the stub's key block");
   } else if (!LoadPublicKeyHalves(MultiByteToWide(pinned), &expected, &error)) {
     log.Fail("trusted keys", error);
   } else {
     const std::vector<std::string> differ = DifferingHalves(expected, halves);
     if (differ.empty()) {
-      log.Ok("trusted keys", "the key set " + pinned + "; " + lines[0]);
+      log.Ok("trusted keys", "the stub's key block holds the key set " + pinned);
     } else {
       log.Fail("trusted keys", "the stub trusts another " + JoinNames(differ) + " than the key set " +
                                    pinned + " holds");
     }
   }
-  for (size_t i = 1; i < lines.size(); ++i) log.Note(lines[i]);
+  for (const std::string& line : Fingerprints(halves)) log.Note(line);
   return true;
 }
 
