@@ -18,15 +18,16 @@ QXPACK=build/host/tools/qxpack/qxpack
 VERSION=$("$QXPACK" --version | awk '{print $2}')
 OUT=build/package
 STAGE=$OUT/qxpack_${VERSION}_amd64
-rm -rf "$STAGE"
+# One package in the folder: the one of this build.
+rm -rf "$STAGE" "$OUT"/qxpack_*_amd64.deb
 install -d "$STAGE/DEBIAN" "$STAGE/usr/bin" "$STAGE/usr/share/qxpack" \
            "$STAGE/usr/share/man/man1" "$STAGE/usr/share/doc/qxpack"
 install -m 755 -s "$QXPACK" "$STAGE/usr/bin/qxpack"
 install -m 644 build/win32/InstallerLogic/Stub.exe "$STAGE/usr/share/qxpack/Stub.exe"
 gzip -9n <tools/qxpack/qxpack.1 >"$STAGE/usr/share/man/man1/qxpack.1.gz"
 chmod 644 "$STAGE/usr/share/man/man1/qxpack.1.gz"
-# The packer's part of the README: from building an installer to the PKCS #11 tokens.
-awk '/^## Building an installer/ {on = 1} /^## What the tests prove/ {on = 0} on' README.md \
+# The packer's part of the README: from installing qxpack to the PKCS #11 tokens.
+awk '/^## Installing `qxpack`/ {on = 1} /^## What the tests prove/ {on = 0} on' README.md \
   >"$STAGE/usr/share/doc/qxpack/README.md"
 chmod 644 "$STAGE/usr/share/doc/qxpack/README.md"
 
