@@ -135,8 +135,8 @@ bool LoadInputs(const ProductDescription& p, Inputs* in, std::string* error) {
   // The stub trusts the set it is signed with: its key block is rewritten
   // before signing, and the checks below verify with the same keys.
   std::vector<uint8_t> block;
-  if (!MakeKeyBlock(halves, &block, error)) return refuse(p.keys + ": " + *error);
-  if (!WriteKeyBlock(&in->stub, halves, error)) return refuse("the stub " + p.stub + ": " + *error);
+  if (!MakeKeyBlock(halves, &block, error)) return refuse("the key set " + p.keys + " " + *error);
+  if (!WriteKeyBlock(&in->stub, block, error)) return refuse("the stub " + p.stub + ": " + *error);
   UseKeyBlock(block.data(), block.size());
   return true;
 }

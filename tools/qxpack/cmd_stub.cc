@@ -40,10 +40,10 @@ int CmdStub(const Args& args) {
   }
   PublicKeyHalves halves;
   std::vector<uint8_t> block;
-  if (!LoadPublicKeyHalves(MultiByteToWide(options["--keys"]), &halves, &error) ||
-      !MakeKeyBlock(halves, &block, &error))
-    return Fail(error);
-  if (!WriteKeyBlock(&stub, halves, &error)) return Fail(options["--stub"] + ": " + error);
+  if (!LoadPublicKeyHalves(MultiByteToWide(options["--keys"]), &halves, &error)) return Fail(error);
+  if (!MakeKeyBlock(halves, &block, &error))
+    return Fail("the key set " + options["--keys"] + " " + error);
+  if (!WriteKeyBlock(&stub, block, &error)) return Fail(options["--stub"] + ": " + error);
   UseKeyBlock(block.data(), block.size());
   const std::wstring out = MultiByteToWide(options["-o"]);
   if (!WriteSignedInstaller(stub, setup, options["--type"], *key, out, &error)) {

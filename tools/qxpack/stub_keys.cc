@@ -47,7 +47,7 @@ bool LoadPublicKeyHalves(const std::wstring& dir, PublicKeyHalves* halves, std::
 bool MakeKeyBlock(const PublicKeyHalves& halves, std::vector<uint8_t>* block, std::string* error) {
   const size_t total = halves.root.size() + halves.exe_signing.size() + halves.table.size();
   if (total > kKeyBlockCapacity) {
-    *error = "the key set does not fit the stub's key block: root key " +
+    *error = "does not fit the stub's key block: root key " +
              std::to_string(halves.root.size()) + ", executable signing key " +
              std::to_string(halves.exe_signing.size()) + " and descrambler table " +
              std::to_string(halves.table.size()) + " bytes, room for " +
@@ -84,10 +84,12 @@ bool FindKeyBlock(const uint8_t* data, size_t size, size_t* offset, std::string*
   return true;
 }
 
-bool WriteKeyBlock(std::vector<uint8_t>* stub, const PublicKeyHalves& halves, std::string* error) {
+bool WriteKeyBlock(std::vector<uint8_t>* stub, const std::vector<uint8_t>& block, std::string* error) {
   size_t offset = 0;
-  std::vector<uint8_t> block;
-  if (!MakeKeyBlock(halves, &block, error)) return false;
+  if (block.size() != kKeyBlockSize) {
+    *error = "not a key block";
+    return false;
+  }
   if (!FindKeyBlock(stub->data(), stub->size(), &offset, error)) return false;
   std::copy(block.begin(), block.end(), stub->begin() + static_cast<std::ptrdiff_t>(offset));
   return true;

@@ -18,15 +18,16 @@ struct PublicKeyHalves {
 // From a key set folder; false with a reason when a file is missing or empty.
 bool LoadPublicKeyHalves(const std::wstring& dir, PublicKeyHalves* halves, std::string* error);
 
-// The key block of `halves`; false with a reason when they do not fit.
+// The key block of `halves`; false with a reason ("does not fit ...") when
+// they do not fit.
 bool MakeKeyBlock(const PublicKeyHalves& halves, std::vector<uint8_t>* block, std::string* error);
 
 // Offset of the one key block in the bytes; false with a reason when there is
 // none, more than one, or one that does not parse.
 bool FindKeyBlock(const uint8_t* data, size_t size, size_t* offset, std::string* error);
 
-// Replaces the key block of a stub image with the one of `halves`.
-bool WriteKeyBlock(std::vector<uint8_t>* stub, const PublicKeyHalves& halves, std::string* error);
+// Replaces the key block of a stub image with `block` (from MakeKeyBlock).
+bool WriteKeyBlock(std::vector<uint8_t>* stub, const std::vector<uint8_t>& block, std::string* error);
 
 // The key block of the stub part (before its bundle section) of an installer
 // or stub file, and the halves it holds.
