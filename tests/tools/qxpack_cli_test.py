@@ -393,6 +393,9 @@ class InstallerTest(unittest.TestCase):
         with open(os.path.join(ARGS.keys, "root.pub.der"), "rb") as f:
             root_fingerprint = "root key SHA-256 " + hashlib.sha256(f.read()).hexdigest()
         other = "trusts another root key, executable signing key and descrambler table than the key set"
+        with open(exe, "rb") as f:
+            data = f.read()
+        damaged = self.put("cli-damaged.exe", flip(data, data.find(KEY_BLOCK_MARKER) + 16))
         cases = [
             # arguments, exit status, stream, text (a regular expression)
             (["--version"], 0, "stdout", r"^qxpack \d+\.\d+\.\d+(\+g[0-9a-f.a-z]+)?\n$"),
@@ -416,6 +419,7 @@ class InstallerTest(unittest.TestCase):
             (["inspect", exe, "--keys", self.other_keys], 1, "stdout", r"trusted keys: the stub " + other),
             (["inspect", exe], 0, "stdout", root_fingerprint + r"(.|\n)*signature: valid"),
             (["inspect", self.setup], 1, "stdout", r"no key block.*--keys DIR\nsignature: not checked"),
+            (["inspect", damaged, "--keys", ARGS.keys], 1, "stdout", r"key block is damaged\nsignature: not checked"),
             (["unpack", exe, os.path.join(self.dir, "cli-out"), "--keys", self.other_keys], 1, "stderr",
              r'step "trusted keys"'),
             (["verify", os.path.join(self.dir, "absent.exe")], 1, "stderr", r"no such file"),

@@ -104,27 +104,30 @@ bool ChooseKeys(const std::string& path, const std::string& pinned) {
   std::vector<uint8_t> block;
   PublicKeyHalves halves, expected;
   std::string error;
-  const bool haveBlock = ReadStubKeyBlock(path, &block, &halves, &error);
-  if (!pinned.empty() && !LoadPublicKeyHalves(MultiByteToWide(pinned), &expected, &error)) {
-    std::printf("trusted keys: %s\n", error.c_str());
+  bool marked = false;
+  const bool haveBlock = ReadStubKeyBlock(path, &block, &halves, &marked, &error);
+  if (!haveBlock && (marked || pinned.empty())) {
+    std::printf("trusted keys: %s%s\n", error.c_str(),
+                marked ? "" : "; name the key set with --keys DIR");
     return false;
   }
-  if (!haveBlock && pinned.empty()) {
-    std::printf("trusted keys: %s; name the key set with --keys DIR\n", error.c_str());
+  if (!pinned.empty() && !LoadPublicKeyHalves(MultiByteToWide(pinned), &expected, &error)) {
+    std::printf("trusted keys: %s\n", error.c_str());
     return false;
   }
   if (!haveBlock) {
     std::printf("trusted keys: no key block; the key set %s\n", pinned.c_str());
     halves = expected;
     if (!MakeKeyBlock(halves, &block, &error)) {
-      std::printf("trusted keys: %s\n", error.c_str());
+      std::printf("trusted keys: the key set %s %s\n", pinned.c_str(), error.c_str());
       return false;
     }
   } else {
     std::printf("trusted keys: the stub's key block\n");
   }
   for (const std::string& line : Fingerprints(halves)) std::printf("  %s\n", line.c_str());
-  const std::vector<std::string> differ = pinned.empty() ? std::vector<std::string>() : DifferingHalves(expected, halves);
+  const std::vector<std::string> differ =
+      haveBlock && !pinned.empty() ? DifferingHalves(expected, halves) : std::vector<std::string>();
   if (!differ.empty()) {
     std::printf("trusted keys: the stub trusts another %s than the key set %s holds\n",
                 JoinNames(differ).c_str(), pinned.c_str());

@@ -68,7 +68,8 @@ bool TrustStubKeys(StepLog& log, const std::string& installer, const std::string
   std::vector<uint8_t> block;
   PublicKeyHalves halves, expected;
   std::string error;
-  if (!ReadStubKeyBlock(installer, &block, &halves, &error)) {
+  bool marked = false;
+  if (!ReadStubKeyBlock(installer, &block, &halves, &marked, &error)) {
     log.Fail("trusted keys", error);
     return false;
   }

@@ -96,7 +96,8 @@ bool WriteKeyBlock(std::vector<uint8_t>* stub, const std::vector<uint8_t>& block
 }
 
 bool ReadStubKeyBlock(const std::string& path, std::vector<uint8_t>* block,
-                      PublicKeyHalves* halves, std::string* error) {
+                      PublicKeyHalves* halves, bool* marked, std::string* error) {
+  *marked = false;
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(MultiByteToWide(path), &bytes)) {
     *error = "cannot read " + path;
@@ -111,6 +112,8 @@ bool ReadStubKeyBlock(const std::string& path, std::vector<uint8_t>* block,
     end = std::min<size_t>(end, facts.sections.back().pointerToRawData);
   size_t offset = 0;
   TrustedKeys keys;
+  *marked = std::search(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(end), kMarker,
+                        kMarker + sizeof kMarker) != bytes.begin() + static_cast<std::ptrdiff_t>(end);
   if (!FindKeyBlock(bytes.data(), end, &offset, error)) return false;
   block->assign(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
                 bytes.begin() + static_cast<std::ptrdiff_t>(offset + kKeyBlockSize));

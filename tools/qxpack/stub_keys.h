@@ -30,9 +30,11 @@ bool FindKeyBlock(const uint8_t* data, size_t size, size_t* offset, std::string*
 bool WriteKeyBlock(std::vector<uint8_t>* stub, const std::vector<uint8_t>& block, std::string* error);
 
 // The key block of the stub part (before its bundle section) of an installer
-// or stub file, and the halves it holds.
+// or stub file, and the halves it holds. `*marked` tells whether the file has
+// a block marker at all, so that a file without one (a setup program) can be
+// told from a damaged stub.
 bool ReadStubKeyBlock(const std::string& path, std::vector<uint8_t>* block,
-                      PublicKeyHalves* halves, std::string* error);
+                      PublicKeyHalves* halves, bool* marked, std::string* error);
 
 // Names ("root key", "executable signing key", "descrambler table") of the
 // halves in which `a` and `b` differ.
