@@ -17,6 +17,7 @@
 #include "bundle/attachment.h"
 #include "diagnostics/logger.h"
 #include "diagnostics/trace.h"
+#include "integrity/builtin_keys.h"
 #include "integrity/file_signature.h"
 #include "resources/resource.h"
 #include "util/phase_profile.h"
@@ -97,6 +98,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   DebugTrace("[INSTALLER] Type is %s\n", installType.c_str());
 
   const bool gui = installType == "gui";
+  // The trusted keys come from the image's key block, parsed here, before
+  // any other thread could ask for them. A block that does not parse leaves
+  // no key to verify with, so the check below fails.
+  ActiveTrustedKeys();
   if (!VerifyFileSignature(modulePath, false)) {
     DebugTrace("[INSTALLER] installer file is not valid!");
     if (gui) window_calls::MessageBoxW(nullptr, L"Installer file is corrupted.", L"Error", MB_OK | MB_ICONEXCLAMATION);

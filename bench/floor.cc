@@ -72,7 +72,7 @@ bool FindInTail(const std::vector<uint8_t>& tail, uint64_t end, const char* type
 class RecordWriter {
  public:
   explicit RecordWriter(std::wstring workspace) : workspace_(std::move(workspace)) {
-    descrambler_.SetKey(kBundleKeyTable, kBundleKeyTableSize);
+    descrambler_.SetKey(ActiveTrustedKeys().table, ActiveTrustedKeys().table_size);
     out_.resize(kInflateOut);
   }
   ~RecordWriter() { EndChunk(); }

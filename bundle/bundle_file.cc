@@ -54,7 +54,7 @@ class BlockStates {
 }  // namespace
 
 BundleFile::BundleFile() : sha1_(std::make_unique<CryptoPP::SHA1>()) {
-  SetKey(kBundleKeyTable, kBundleKeyTableSize);
+  SetKey(ActiveTrustedKeys().table, ActiveTrustedKeys().table_size);
 }
 
 struct BundleFile::Plan {

@@ -1,5 +1,6 @@
-# Writes a C++ source with the public halves of a key set and its descrambler
-# table. Private keys are never read here.
+# Writes a C++ source with the key block (integrity/key_block.h) of a key set:
+# its public halves and descrambler table; or, for test binaries, its private
+# halves. Private keys never go into the product.
 function(qx_embed var file out)
   if(NOT EXISTS "${file}")
     message(FATAL_ERROR "key file missing: ${file}")
@@ -13,6 +14,7 @@ function(qx_embed var file out)
 endfunction()
 
 set(text "// Generated from ${KEYS_DIR}; do not edit.\n\n")
+set(total 0)
 if(PRIVATE_FOR_TESTS)
   # Test binaries only: the private halves, so tests can sign what the
   # built-in public keys verify.
@@ -21,9 +23,45 @@ if(PRIVATE_FOR_TESTS)
   qx_embed(kTestBundleSigningPrivateKeyDer "${KEYS_DIR}/bundle-signing.key.der" text)
   qx_embed(kTestBundleSigningCert "${KEYS_DIR}/bundle-signing.cert" text)
 else()
-  qx_embed(kRootPublicKeyDer "${KEYS_DIR}/root.pub.der" text)
-  qx_embed(kExeSigningPublicKeyDer "${KEYS_DIR}/exe-signing.pub.der" text)
-  qx_embed(kBundleKeyTable "${KEYS_DIR}/bundle-key.bin" text)
+  # The marker the packer finds the block by, then the format and the sizes
+  # (little-endian), then the halves; the compiler zero-fills the rest of the
+  # array, and refuses a block that is too long for it.
+  set(block "4e6f7276616e654b6579426c6f636b31")  # "NorvaneKeyBlock1"
+  set(body "")
+  set(sizes "")
+  foreach(name root.pub.der exe-signing.pub.der bundle-key.bin)
+    if(NOT EXISTS "${KEYS_DIR}/${name}")
+      message(FATAL_ERROR "key file missing: ${KEYS_DIR}/${name}")
+    endif()
+    file(READ "${KEYS_DIR}/${name}" hex HEX)
+    string(LENGTH "${hex}" n)
+    math(EXPR size "${n} / 2")
+    math(EXPR total "${total} + ${size}")
+    list(APPEND sizes ${size})
+    string(APPEND body "${hex}")
+  endforeach()
+  if(total GREATER 6112)
+    message(FATAL_ERROR "the key set ${KEYS_DIR} does not fit the stub's key block "
+                        "(${total} bytes of keys and table, room for 6112)")
+  endif()
+  foreach(value 1 ${sizes})
+    math(EXPR b0 "${value} % 256" OUTPUT_FORMAT HEXADECIMAL)
+    math(EXPR b1 "(${value} / 256) % 256" OUTPUT_FORMAT HEXADECIMAL)
+    foreach(b ${b0} ${b1})
+      string(SUBSTRING "${b}" 2 -1 b)
+      string(LENGTH "${b}" len)
+      if(len EQUAL 1)
+        set(b "0${b}")
+      endif()
+      string(APPEND block "${b}")
+    endforeach()
+    string(APPEND block "0000")
+  endforeach()
+  string(APPEND block "${body}")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${block}")
+  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n  " bytes "${bytes}")
+  string(APPEND text "#include \"integrity/key_block.h\"\n\n"
+         "extern const unsigned char kImageKeyBlock[kKeyBlockSize] = {\n  ${bytes}\n};\n")
 endif()
 file(WRITE "${OUT}.tmp" "${text}")
 file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)

@@ -15,32 +15,42 @@ from measure_crafted import attachment
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def tiny_pe(amd64=False):
-    """A 1 KiB PE image: headers and one .text section, with header slack for
-    the bundle section the packer adds."""
+def key_block(keys):
+    """The key block a stub carries (integrity/key_block.h) for the key set `keys`."""
+    halves = []
+    for name in ("root.pub.der", "exe-signing.pub.der", "bundle-key.bin"):
+        with open(os.path.join(keys, name), "rb") as f:
+            halves.append(f.read())
+    return (b"NorvaneKeyBlock1" + struct.pack("<4I", 1, *map(len, halves)) + b"".join(halves)).ljust(6144, b"\0")
+
+
+def tiny_pe(amd64=False, text=b"\xc3"):
+    """A small PE image: headers and one .text section holding `text` (1 KiB
+    for the default), with header slack for the bundle section the packer adds."""
     lfanew = 0x80
     optional_size = 240 if amd64 else 224
-    image = bytearray(0x400)
+    raw = len(text) + -len(text) % 0x200
+    image = bytearray(0x200 + raw)
     image[0:2] = b"MZ"
     struct.pack_into("<I", image, 0x3C, lfanew)
     struct.pack_into("<4sHHIIIHH", image, lfanew, b"PE\0\0", 0x8664 if amd64 else 0x14C, 1,
                      0, 0, 0, optional_size, 0x0102)
     opt = lfanew + 24
-    struct.pack_into("<HBBIII", image, opt, 0x20B if amd64 else 0x10B, 14, 0, 0x200, 0, 0)
+    struct.pack_into("<HBBIII", image, opt, 0x20B if amd64 else 0x10B, 14, 0, raw, 0, 0)
     struct.pack_into("<II", image, opt + 16, 0x1000, 0x1000)  # entry point, base of code
     if amd64:
         struct.pack_into("<Q", image, opt + 24, 0x140000000)
     else:
         struct.pack_into("<II", image, opt + 24, 0x2000, 0x400000)
     struct.pack_into("<IIHHHHHHIIII", image, opt + 32, 0x1000, 0x200, 5, 1, 0, 0, 5, 1, 0,
-                     0x2000, 0x200, 0)
+                     0x1000 + raw + -raw % 0x1000, 0x200, 0)
     struct.pack_into("<HH", image, opt + 68, 2, 0x8140)  # GUI subsystem
     dirs = opt + (112 if amd64 else 96)
     struct.pack_into("<I", image, dirs - 4, 16)
     section = opt + optional_size
-    struct.pack_into("<8sIIIIIIHHI", image, section, b".text", 0x10, 0x1000, 0x200, 0x200,
+    struct.pack_into("<8sIIIIIIHHI", image, section, b".text", max(len(text), 0x10), 0x1000, raw, 0x200,
                      0, 0, 0, 0, 0x60000020)
-    image[0x200] = 0xC3
+    image[0x200:0x200 + len(text)] = text
     return bytes(image)
 
 
@@ -103,7 +113,8 @@ def main():
         setup = path("setup.exe", tiny_pe())
         qx("sign", setup, "--keys", a.keys)
         qx("attach", setup, "IBND", path("b2.ibnd"))
-        qx("stub", "--stub", path("stub.exe", tiny_pe()), "--setup", setup, "--type", "gui",
+        qx("stub", "--stub", path("stub.exe", tiny_pe(text=b"\xc3".ljust(16, b"\0") + key_block(a.keys))),
+           "--setup", setup, "--type", "gui",
            "--keys", a.keys, "-o", path("installer.exe"))
         installer = read("installer.exe")
         wrapped = with_certificate_table(installer, appended=attachment(b"A404", b"av data"))

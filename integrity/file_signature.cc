@@ -79,7 +79,8 @@ Outcome Attempt(const std::wstring& path, const SignatureRecord& record,
   try {
     CryptoPP::RSA::PublicKey key;
     CryptoPP::ByteQueue keyBytes;
-    keyBytes.Put(kExeSigningPublicKeyDer, kExeSigningPublicKeyDerSize);
+    const TrustedKeys& trusted = ActiveTrustedKeys();
+    keyBytes.Put(trusted.exe_signing, trusted.exe_signing_size);
     keyBytes.MessageEnd();
     key.Load(keyBytes);
     CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Verifier verifier(key);

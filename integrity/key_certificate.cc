@@ -44,7 +44,7 @@ std::unique_ptr<CryptoPP::RSAFunction> CheckKeyCertificate(const uint8_t* data, 
   // The signed message is the first 12 + c bytes minus the key-length field.
   bool signed_ok = false;
   try {
-    PssVerifierFilter verifier(kRootPublicKeyDer, kRootPublicKeyDerSize);
+    PssVerifierFilter verifier(ActiveTrustedKeys().root, ActiveTrustedKeys().root_size);
     verifier.Put(data, 8);
     verifier.Put(key, static_cast<size_t>(key_length));
     verifier.Put(signature, static_cast<size_t>(sign_length));

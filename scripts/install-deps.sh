@@ -13,7 +13,8 @@ PKGS=(cmake g++ make ninja-build googletest libgtest-dev pkg-config
       g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
       wine wine64 xvfb x11-utils x11-apps xdotool osslsigncode openssl file python3
       nsis clang-14 libclang-rt-14-dev
-      softhsm2 libp11-kit-dev libengine-pkcs11-openssl libdeflate-dev)
+      softhsm2 libp11-kit-dev libengine-pkcs11-openssl libdeflate-dev
+      dpkg-dev man-db)
 if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   PKGS+=(wine32:i386)
 else

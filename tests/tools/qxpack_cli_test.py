@@ -149,13 +149,22 @@ def make_pe(payload=b""):
     return head + b"\0" * (0x200 - len(head)) + raw
 
 
-def stub_for(keys):
-    """A stand-in stub: a PE whose image embeds the key set's public halves, as a built stub does."""
+KEY_BLOCK_MARKER = b"NorvaneKeyBlock1"
+
+
+def key_block(keys):
+    """The key block a stub built with `keys` carries: marker, format, sizes, the three halves, zeros."""
     halves = []
     for name in ("root.pub.der", "exe-signing.pub.der", "bundle-key.bin"):
         with open(os.path.join(keys, name), "rb") as f:
             halves.append(f.read())
-    return make_pe(b"stub code".ljust(64, b"\0") + b"".join(halves))
+    block = KEY_BLOCK_MARKER + struct.pack("<4I", 1, *map(len, halves)) + b"".join(halves)
+    return block.ljust(6144, b"\0")
+
+
+def stub_for(keys):
+    """A stand-in stub: a PE whose image holds a key block, as a built stub does."""
+    return make_pe(b"stub code".ljust(128, b"\0") + key_block(keys))
 
 
 def chain(data, end):
@@ -205,6 +214,10 @@ class InstallerTest(unittest.TestCase):
             cls.put(os.path.join("product", name + ".bin"), data)
         cls.other_keys = os.path.join(cls.dir, "other-keys")
         qxpack("keygen", cls.other_keys)
+        # A key set whose halves outgrow the stub's key block (a larger table).
+        cls.big_keys = os.path.join(cls.dir, "big-keys")
+        shutil.copytree(ARGS.keys, cls.big_keys)
+        cls.put(os.path.join("big-keys", "bundle-key.bin"), os.urandom(7000))
 
     @classmethod
     def tearDownClass(cls):
@@ -314,8 +327,8 @@ class InstallerTest(unittest.TestCase):
             ("no_files", {"files": None}, 'key "files": missing'),
             ("long_line", {"files": [dict(entry, destination="d" * 2100)]}, "is longer than 2046 bytes"),
             ("half_authenticode", {"authenticode": {"certificate": "c.pem"}}, 'needs "certificate" with "key"'),
-            ("stub_other_keys", {"keys": self.other_keys}, "does not embed the root key, executable signing key "
-                                                           "and descrambler table of the key set"),
+            ("stub_without_key_block", {"stub": "setup.exe"}, "no key block"),
+            ("keys_beyond_key_block", {"keys": self.big_keys}, "does not fit the stub's key block"),
         ]
         for name, changes, message in cases:
             with self.subTest(name):
@@ -324,7 +337,7 @@ class InstallerTest(unittest.TestCase):
                 self.assertIn(message, r.stderr)
                 self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(name + ".exe")], [])
 
-    def low_level(self, name, script, stub=None):
+    def low_level(self, name, script):
         """An installer made with the single-step commands, which check nothing about the script."""
         script_path = self.put(name + ".script", script)
         bundle, setup = os.path.join(self.dir, name + ".ibnd"), os.path.join(self.dir, name + "-setup.exe")
@@ -334,7 +347,7 @@ class InstallerTest(unittest.TestCase):
         self.ok("attach", setup, "IBND", bundle)
         self.ok("sign", setup, "--keys", ARGS.keys)
         out = os.path.join(self.dir, name + ".exe")
-        self.ok("stub", "--stub", stub or self.stub, "--setup", setup, "--type", "silent", "--keys", ARGS.keys,
+        self.ok("stub", "--stub", self.stub, "--setup", setup, "--type", "silent", "--keys", ARGS.keys,
                 "-o", out)
         return out
 
@@ -349,7 +362,10 @@ class InstallerTest(unittest.TestCase):
         load = [a for a in chain(data, section_end(data)) if a[0] == "LOAD"][0]
         setup = plain(data, load)
         ibnd = [a for a in chain(setup, len(setup)) if a[0] == "IBND"][0]
-        other_stub = self.put("other-stub.exe", stub_for(self.other_keys))
+        # A stub given the other key set, the installer then signed with this one.
+        resigned = shutil.copy(self.built("other", keys=self.other_keys), os.path.join(self.dir, "resigned.exe"))
+        self.ok("sign", resigned, "--keys", ARGS.keys)
+        block = data.find(KEY_BLOCK_MARKER)
         cases = [
             ("installer_byte", flip(data, 0x240), "installer signature"),
             ("setup_byte", rewrite(data, load, flip(setup, 0x240)), "setup signature"),
@@ -360,8 +376,9 @@ class InstallerTest(unittest.TestCase):
              "files for 32-bit Windows, version < 6"),
             ("leaves_workspace", self.low_level("leaves", b"dep-x64-silent,readme,..\\..\\a.txt\n"),
              "files for 64-bit Windows, version < 6"),
-            ("stub_other_keys", self.low_level("otherkeys", b"# nothing\n", stub=other_stub),
-             "installer signature"),
+            ("signed_by_another_set", resigned, "installer signature"),
+            ("key_block_key_byte", flip(data, block + 40), "installer signature"),
+            ("key_block_format", flip(data, block + 16), "trusted keys"),
             ("no_type", make_pe(), "type"),
             ("other_goal", exe, "inner bundle"),
         ]
@@ -370,6 +387,48 @@ class InstallerTest(unittest.TestCase):
                 path = content if isinstance(content, str) else self.put(name + ".exe", content)
                 self.assertEqual(self.failing_step(path, *(["--goal", "AVSG"] if name == "other_goal" else [])), step)
         self.assertEqual(qxpack("inspect", self.put("inspect.exe", flip(data, 0x240))).returncode, 1)
+
+    def test_command_line_cases(self):
+        exe, desc = self.built("cli"), os.path.join(self.dir, "cli.json")
+        with open(os.path.join(ARGS.keys, "root.pub.der"), "rb") as f:
+            root_fingerprint = "root key SHA-256 " + hashlib.sha256(f.read()).hexdigest()
+        other = "trusts another root key, executable signing key and descrambler table than the key set"
+        with open(exe, "rb") as f:
+            data = f.read()
+        damaged = self.put("cli-damaged.exe", flip(data, data.find(KEY_BLOCK_MARKER) + 16))
+        cases = [
+            # arguments, exit status, stream, text (a regular expression)
+            (["--version"], 0, "stdout", r"^qxpack \d+\.\d+\.\d+(\+g[0-9a-f.a-z]+)?\n$"),
+            (["help", "build"], 0, "stdout", r"^usage: qxpack build PRODUCT\.json"),
+            (["verify", "--help"], 0, "stdout", r"^usage: qxpack verify INSTALLER \[--keys DIR\]"),
+            (["--help"], 0, "stdout", r"qxpack help COMMAND"),
+            ([], 2, "stderr", r"^usage: qxpack COMMAND"),
+            (["frobnicate"], 2, "stderr", r'unknown command "frobnicate"'),
+            (["--frobnicate"], 2, "stderr", r'unknown option "--frobnicate"'),
+            (["help", "frobnicate"], 2, "stderr", r'unknown command "frobnicate"'),
+            (["verify", exe, "--frob"], 2, "stderr", r"^qxpack verify: unknown option --frob\nusage: qxpack verify"),
+            (["build", desc, "extra"], 2, "stderr", r"^qxpack build: unexpected argument extra"),
+            (["build", desc, "-o"], 2, "stderr", r"^qxpack build: -o needs a value"),
+            (["verify", exe, "--keys"], 2, "stderr", r"--keys needs a value"),
+            (["unpack", exe], 2, "stderr", r"needs INSTALLER and DIR"),
+            (["stub", "--stub"], 2, "stderr", r"--stub needs a value"),
+            (["sign", exe, "--key", ARGS.keys], 2, "stderr", r"unknown option --key"),
+            (["verify", exe], 0, "stdout", r"\[info\] trusted keys: the stub's key block\n +" + root_fingerprint),
+            (["verify", exe, "--keys", ARGS.keys], 0, "stdout", r"\[ok  \] trusted keys: the stub's key block holds "),
+            (["verify", exe, "--keys", self.other_keys], 1, "stdout", r"\[FAIL\] trusted keys: the stub " + other),
+            (["inspect", exe, "--keys", self.other_keys], 1, "stdout", r"trusted keys: the stub " + other),
+            (["inspect", exe], 0, "stdout", root_fingerprint + r"(.|\n)*signature: valid"),
+            (["inspect", self.setup], 1, "stdout", r"no key block.*--keys DIR\nsignature: not checked"),
+            (["inspect", damaged, "--keys", ARGS.keys], 1, "stdout", r"key block is damaged\nsignature: not checked"),
+            (["unpack", exe, os.path.join(self.dir, "cli-out"), "--keys", self.other_keys], 1, "stderr",
+             r'step "trusted keys"'),
+            (["verify", os.path.join(self.dir, "absent.exe")], 1, "stderr", r"no such file"),
+        ]
+        for args, status, stream, text in cases:
+            with self.subTest(" ".join(args)):
+                r = qxpack(*args)
+                self.assertEqual(r.returncode, status, r.stdout + r.stderr)
+                self.assertRegex(getattr(r, stream), text)
 
     def test_what_a_run_survives_passes_with_a_note(self):
         exe = self.low_level("survives", b"dep-silent,readme\ndep-silent,readme,a.txt\ndep-silent,readme,A.TXT\n")

@@ -49,7 +49,10 @@ Bytes Certificate(const std::string& goal) {
   return MakeKeyCertificate(FileKeySigner(RootKey()), goal, 2000000000, SigningKeyDer());
 }
 
-Bytes KeyTable() { return Bytes(kBundleKeyTable, kBundleKeyTable + kBundleKeyTableSize); }
+Bytes KeyTable() {
+  const TrustedKeys& keys = ActiveTrustedKeys();
+  return Bytes(keys.table, keys.table + keys.table_size);
+}
 
 // Deterministic bytes that compress a little; they repeat after 4093 bytes so
 // that large records still compress fast.

@@ -104,6 +104,15 @@ foreach(row IN LISTS QX_WINE_CONFIGS)
                      --work "${CMAKE_CURRENT_BINARY_DIR}/pkcs11-work-${cfg}")
     set_tests_properties(wine_demo_${cfg} wine_log_${cfg} wine_pkcs11_${cfg} PROPERTIES TIMEOUT 600)
     list(APPEND tests wine_demo_${cfg} wine_log_${cfg} wine_pkcs11_${cfg})
+    if(QX_MINGW_ARCH STREQUAL "i686")
+      # The Debian package (scripts/package.sh), extracted and used on its own.
+      add_test(NAME package_${cfg}
+               COMMAND ${Python3_EXECUTABLE} "${CMAKE_SOURCE_DIR}/tests/tools/package_test.py" ${where}
+                       --source "${CMAKE_SOURCE_DIR}" --setup-probe $<TARGET_FILE:setup_probe>
+                       --work "${CMAKE_CURRENT_BINARY_DIR}/package-work-${cfg}")
+      set_tests_properties(package_${cfg} PROPERTIES TIMEOUT 900)
+      list(APPEND tests package_${cfg})
+    endif()
   endif()
   # The suites of one configuration share its prefix and its registry.
   set_tests_properties(${tests} PROPERTIES SKIP_RETURN_CODE ${QX_SKIP_RETURN_CODE}

@@ -197,10 +197,13 @@ class StubTest(unittest.TestCase):
         cls.other_keys = os.path.join(cls.work, "other-keys")
         qxpack("keygen", cls.other_keys)
 
-    def make(self, name, type_text, keys=None):
+    def make(self, name, type_text, signed_by=None):
+        """An installer whose stub trusts the test key set; `signed_by` another set signs it over."""
         out = os.path.join(self.work, name)
         qxpack("stub", "--stub", ARGS.stub, "--setup", self.setup, "--type", type_text,
-               "--keys", keys or ARGS.keys, "-o", out)
+               "--keys", ARGS.keys, "-o", out)
+        if signed_by:
+            qxpack("sign", out, "--keys", signed_by)
         return out
 
     def run_stub(self, exe, debug="warn+debugstr", close_message_box=False):
@@ -238,7 +241,7 @@ class StubTest(unittest.TestCase):
                     self.assertRegex(text, r"\[INSTALLER\] hwndProgress is (0x)?0*[1-9a-fA-F]")
 
     def test_foreign_signature_exits_2(self):
-        exe = self.make("foreign-silent.exe", "silent", keys=self.other_keys)
+        exe = self.make("foreign-silent.exe", "silent", signed_by=self.other_keys)
         code, lines = self.run_stub(exe)
         self.assertEqual(code, 2)
         self.assertIn("[INSTALLER] installer file is not valid!", "".join(lines))
@@ -246,7 +249,7 @@ class StubTest(unittest.TestCase):
     def test_foreign_signature_gui_shows_message_box(self):
         if not XVFB.display or not shutil.which("xdotool"):
             self.skipTest("no Xvfb/xdotool")
-        exe = self.make("foreign-gui.exe", "gui", keys=self.other_keys)
+        exe = self.make("foreign-gui.exe", "gui", signed_by=self.other_keys)
         code, lines, closed = self.run_stub(exe, close_message_box=True)
         self.assertTrue(closed, "message box 'Error' never appeared")
         self.assertEqual(code, 2)
@@ -267,6 +270,20 @@ class StubTest(unittest.TestCase):
         self.assertIn("A404", qxpack("inspect", signed).stdout)
         code, lines = self.run_stub(signed)
         self.assertEqual(code, 0, lines)
+
+    def test_changed_key_block_exits_2(self):
+        # A byte of the root key: the self-check never uses that key, but the
+        # signature covers the block it is in.
+        exe = self.make("key-block.exe", "silent")
+        with open(exe, "r+b") as f:
+            offset = f.read().index(b"NorvaneKeyBlock1") + 40
+            f.seek(offset)
+            b = f.read(1)
+            f.seek(offset)
+            f.write(bytes([b[0] ^ 0x01]))
+        code, lines = self.run_stub(exe)
+        self.assertEqual(code, 2, lines)
+        self.assertIn("[INSTALLER] installer file is not valid!", "".join(lines))
 
     def test_changed_byte_before_record_exits_2_with_one_trace(self):
         exe = self.make("tamper.exe", "silent")

@@ -9,7 +9,7 @@
 #include "util/text_conv.h"
 
 int CmdAttach(const Args& args) {
-  if (args.size() != 3) return Fail("usage: qxpack attach FILE TYPE DATAFILE");
+  if (args.size() != 3) return UsageError("attach", "needs FILE TYPE DATAFILE");
   const std::string& file = args[0];
   const std::string& type = args[1];
   if (type.size() != 4) return Fail("attachment type must be exactly 4 characters: " + type);

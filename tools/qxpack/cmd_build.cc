@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "integrity/builtin_keys.h"
 #include "integrity/file_signature.h"
 #include "tools/packlib/attachment_writer.h"
 #include "tools/packlib/exe_signer.h"
@@ -17,6 +18,7 @@
 #include "tools/packlib/pe_bundle_section.h"
 #include "tools/packlib/pkcs11_token.h"
 #include "tools/qxpack/commands.h"
+#include "tools/qxpack/default_stub.h"
 #include "tools/qxpack/product.h"
 #include "tools/qxpack/progress_line.h"
 #include "tools/qxpack/scratch_dir.h"
@@ -27,11 +29,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const char kUsage[] =
-    "usage: qxpack build PRODUCT.json [-o OUT.exe] [--stub STUB.exe] [--setup SETUP.exe] "
-    "[--type TEXT] [--keys DIR] [--authenticode-cert CERT --authenticode-key KEY | --authenticode-pkcs12 FILE] "
-    "[--authenticode-password TEXT]";
 
 std::string ShellQuote(const std::string& s) {
   std::string out = "'";
@@ -104,7 +101,6 @@ bool AppendToFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 struct Inputs {
   std::vector<uint8_t> stub, setup, a404;
   std::unique_ptr<PrivateKeySigner> exe_key;
-  bool builtin_keys = false;  // the set is the one this qxpack verifies with
 };
 
 // Every check that needs no output, so a failure leaves nothing behind.
@@ -136,19 +132,19 @@ bool LoadInputs(const ProductDescription& p, Inputs* in, std::string* error) {
   if (!OpenKeySetSigner(MultiByteToWide(p.keys), KeyRole::kExeSigning, &in->exe_key, error) ||
       !LoadPublicKeyHalves(MultiByteToWide(p.keys), &halves, error))
     return false;
-  const std::vector<std::string> missing = HalvesMissingFrom(in->stub.data(), in->stub.size(), halves);
-  if (!missing.empty())
-    return refuse("the stub " + p.stub + " does not embed the " + JoinNames(missing) +
-                  " of the key set " + p.keys +
-                  "; it was built with another key set (QX_KEYS_DIR), so its installers would "
-                  "not start");
-  in->builtin_keys =
-      HalvesMissingFrom(in->stub.data(), in->stub.size(), BuiltinPublicKeyHalves()).empty();
+  // The stub trusts the set it is signed with: its key block is rewritten
+  // before signing, and the checks below verify with the same keys.
+  std::vector<uint8_t> block;
+  if (!MakeKeyBlock(halves, &block, error)) return refuse("the key set " + p.keys + " " + *error);
+  if (!WriteKeyBlock(&in->stub, block, error)) return refuse("the stub " + p.stub + ": " + *error);
+  UseKeyBlock(block.data(), block.size());
   return true;
 }
 
 // Overrides from the command line, then the product description.
-bool ParseArgs(const Args& args, std::string* description, std::map<std::string, std::string>* opt) {
+// False with what is wrong with the arguments.
+bool ParseArgs(const Args& args, std::string* description, std::map<std::string, std::string>* opt,
+               std::string* error) {
   static const char* const kOptions[] = {"-o", "--stub", "--setup", "--type", "--keys",
                                          "--authenticode-cert", "--authenticode-key",
                                          "--authenticode-pkcs12", "--authenticode-password"};
@@ -161,9 +157,12 @@ bool ParseArgs(const Args& args, std::string* description, std::map<std::string,
     } else if (!known && description->empty() && args[i][0] != '-') {
       *description = args[i];
     } else {
+      *error = !known ? UnknownArgument(args[i])
+               : opt->count(args[i]) ? args[i] + " given twice" : args[i] + " needs a value";
       return false;
     }
   }
+  if (description->empty()) *error = "needs PRODUCT.json";
   return !description->empty();
 }
 
@@ -172,7 +171,7 @@ bool ParseArgs(const Args& args, std::string* description, std::map<std::string,
 int CmdBuild(const Args& args) {
   std::string path, error;
   std::map<std::string, std::string> opt;
-  if (!ParseArgs(args, &path, &opt)) return Fail(kUsage);
+  if (!ParseArgs(args, &path, &opt, &error)) return UsageError("build", error);
   ProductDescription p;
   if (!ReadProductDescription(path, &p, &error)) return Fail("build: " + path + ": " + error);
   if (opt.count("-o")) p.output = opt["-o"];
@@ -184,9 +183,9 @@ int CmdBuild(const Args& args) {
     p.authenticode = {opt["--authenticode-cert"], opt["--authenticode-key"],
                       opt["--authenticode-pkcs12"], opt["--authenticode-password"]};
     if (p.authenticode.pkcs12.empty() == p.authenticode.key.empty())
-      return Fail("build: give --authenticode-cert with --authenticode-key, or --authenticode-pkcs12");
+      return UsageError("build", "give --authenticode-cert with --authenticode-key, or --authenticode-pkcs12");
   }
-  if (p.stub.empty()) p.stub = QX_PRODUCT_STUB;
+  if (p.stub.empty()) p.stub = DefaultStubPath();
   if (p.type.empty() || p.type.find_first_of(" \t\r\n,") != std::string::npos)
     return Fail("build: the run type must be one word (no blanks or commas)");
 
@@ -229,7 +228,7 @@ int CmdBuild(const Args& args) {
     if (!Authenticode(p.authenticode, partial, scratch.path(), &error))
       return Fail("build: Authenticode: " + error);
     // The header-range attempt is what keeps the stub's own signature valid.
-    if (in.builtin_keys && !VerifyFileSignature(MultiByteToWide(partial), false))
+    if (!VerifyFileSignature(MultiByteToWide(partial), false))
       return Fail("build: the installer's signature no longer verifies after Authenticode signing");
   }
   if (!in.a404.empty()) {
@@ -243,13 +242,11 @@ int CmdBuild(const Args& args) {
   if (ec) return Fail("build: cannot write " + p.output + ": " + ec.message());
   cleanup.path.clear();
 
-  std::printf("%s: installer written (%llu bytes): %zu records, setup program %s, type \"%s\"%s%s\n",
+  std::printf("%s: installer written (%llu bytes): %zu records, stub %s, setup program %s, "
+              "type \"%s\"%s%s\n",
               p.output.c_str(), static_cast<unsigned long long>(fs::file_size(p.output, ec)),
-              contents.records.size(), p.setup.c_str(), p.type.c_str(),
+              contents.records.size(), p.stub.c_str(), p.setup.c_str(), p.type.c_str(),
               p.authenticode.present() ? ", Authenticode-signed" : "",
               in.a404.empty() ? "" : ", with A404");
-  if (!in.builtin_keys)
-    std::printf("note: signed with %s, not this qxpack's key set; verify it with a qxpack built "
-                "with QX_KEYS_DIR=%s\n", p.keys.c_str(), p.keys.c_str());
   return 0;
 }

@@ -22,11 +22,12 @@ int CmdCert(const Args& args) {
                           : a == "--expires" ? &expires
                           : a == "-o"        ? &out_path
                                              : nullptr;
-    if (!target || i + 1 >= args.size()) return Fail("cert: unexpected argument " + a);
+    if (!target) return BadArgument("cert", a);
+    if (i + 1 >= args.size()) return UsageError("cert", a + " needs a value");
     *target = args[++i];
   }
   if (root_path.empty() || key_path.empty() || goal.empty() || expires.empty() || out_path.empty())
-    return Fail("cert: needs --root, --key, --goal, --expires and -o");
+    return UsageError("cert", "needs --root, --key, --goal, --expires and -o");
   if (goal.size() != 4) return Fail("cert: the goal must be four characters: " + goal);
   int32_t expiry = 0;
   if (!ParseExpiryDate(expires, &expiry)) return Fail("cert: not a date (YYYY-MM-DD): " + expires);

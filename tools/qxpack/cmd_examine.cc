@@ -8,10 +8,12 @@
 
 #include "bundle/attachment_chain.h"
 #include "bundle/pe_layout.h"
+#include "integrity/builtin_keys.h"
 #include "integrity/file_signature.h"
 #include "tools/packlib/file_io.h"
 #include "tools/packlib/pe_bundle_section.h"
 #include "tools/qxpack/commands.h"
+#include "tools/qxpack/stub_keys.h"
 #include "util/platform.h"
 #include "util/text_conv.h"
 
@@ -94,14 +96,66 @@ int PrintChain(File& file, const ChainEnd& end) {
   return bad;
 }
 
+// The keys the signature is checked with, as the stub would: its own key
+// block's. A file without one (a setup program) is checked with the key set
+// named by --keys. False, with the line printed, when there are no keys or
+// they are not the pinned set's.
+bool ChooseKeys(const std::string& path, const std::string& pinned) {
+  std::vector<uint8_t> block;
+  PublicKeyHalves halves, expected;
+  std::string error;
+  bool marked = false;
+  const bool haveBlock = ReadStubKeyBlock(path, &block, &halves, &marked, &error);
+  if (!haveBlock && (marked || pinned.empty())) {
+    std::printf("trusted keys: %s%s\n", error.c_str(),
+                marked ? "" : "; name the key set with --keys DIR");
+    return false;
+  }
+  if (!pinned.empty() && !LoadPublicKeyHalves(MultiByteToWide(pinned), &expected, &error)) {
+    std::printf("trusted keys: %s\n", error.c_str());
+    return false;
+  }
+  if (!haveBlock) {
+    std::printf("trusted keys: no key block; the key set %s\n", pinned.c_str());
+    halves = expected;
+    if (!MakeKeyBlock(halves, &block, &error)) {
+      std::printf("trusted keys: the key set %s %s\n", pinned.c_str(), error.c_str());
+      return false;
+    }
+  } else {
+    std::printf("trusted keys: the stub's key block\n");
+  }
+  for (const std::string& line : Fingerprints(halves)) std::printf("  %s\n", line.c_str());
+  const std::vector<std::string> differ =
+      haveBlock && !pinned.empty() ? DifferingHalves(expected, halves) : std::vector<std::string>();
+  if (!differ.empty()) {
+    std::printf("trusted keys: the stub trusts another %s than the key set %s holds\n",
+                JoinNames(differ).c_str(), pinned.c_str());
+    return false;
+  }
+  return UseKeyBlock(block.data(), block.size());
+}
+
 }  // namespace
 
 int CmdInspect(const Args& args) {
-  if (args.size() != 1) return Fail("usage: qxpack inspect FILE");
-  const std::wstring path = MultiByteToWide(args[0]);
+  std::string name, pinned;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--keys" && i + 1 < args.size() && pinned.empty()) {
+      pinned = args[++i];
+    } else if (name.empty() && !args[i].empty() && args[i][0] != '-') {
+      name = args[i];
+    } else if (args[i] == "--keys") {
+      return UsageError("inspect", "--keys needs a value");
+    } else {
+      return BadArgument("inspect", args[i]);
+    }
+  }
+  if (name.empty()) return UsageError("inspect", "needs FILE");
+  const std::wstring path = MultiByteToWide(name);
   std::vector<uint8_t> content;
-  if (!ReadFileBytes(path, &content)) return Fail("cannot read " + args[0]);
-  std::printf("file: %s (%zu bytes)\n", args[0].c_str(), content.size());
+  if (!ReadFileBytes(path, &content)) return Fail("cannot read " + name);
+  std::printf("file: %s (%zu bytes)\n", name.c_str(), content.size());
 
   PeFacts facts;
   std::string why;
@@ -113,7 +167,7 @@ int CmdInspect(const Args& args) {
   }
 
   File file;
-  if (!file.Open(path, FileAccess::kRead)) return Fail("cannot open " + args[0]);
+  if (!file.Open(path, FileAccess::kRead)) return Fail("cannot open " + name);
   int bad = 0;
   for (const ChainEnd& end : ChainEnds(file, isPe)) bad += PrintChain(file, end);
   file.Close();
@@ -121,6 +175,10 @@ int CmdInspect(const Args& args) {
   // setup program among them); their digests are what the stub checks.
   if (bad) std::printf("attachments: %d failing their digest\n", bad);
 
+  if (!ChooseKeys(name, pinned)) {
+    std::printf("signature: not checked\n");
+    return 1;
+  }
   const FileSignatureReport signature = CheckFileSignature(path);
   if (signature.hasRecord) {
     std::printf("signature record: _SG2 data at 0x%08x (signs the %u bytes before it)\n",

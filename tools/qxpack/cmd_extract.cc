@@ -6,7 +6,7 @@
 #include "util/text_conv.h"
 
 int CmdExtract(const Args& args) {
-  if (args.size() != 3) return Fail("extract: needs BUNDLE NAME OUT");
+  if (args.size() != 3) return UsageError("extract", "needs BUNDLE NAME OUT");
   BundleFile bundle;
   std::string reason;
   if (!OpenValidated(&bundle, args[0], "IBND", &reason))

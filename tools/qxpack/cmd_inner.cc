@@ -18,7 +18,7 @@ int CmdInner(const Args& args) {
     const std::string& a = args[i];
     const bool has_value = i + 1 < args.size();
     if ((a == "-o" || a == "--keys" || a == "--script" || a == "--chunk-size") && !has_value)
-      return Fail("inner: " + a + " needs a value");
+      return UsageError("inner", a + " needs a value");
     if (a == "-o") {
       out_path = args[++i];
     } else if (a == "--keys") {
@@ -34,12 +34,12 @@ int CmdInner(const Args& args) {
                     v);
     } else {
       const size_t eq = a.find('=');
-      if (eq == std::string::npos || a[0] == '-') return Fail("inner: unexpected argument " + a);
+      if (eq == std::string::npos || a[0] == '-') return BadArgument("inner", a);
       inputs.push_back(RecordSource::FromFile(a.substr(0, eq), MultiByteToWide(a.substr(eq + 1))));
     }
   }
   if (out_path.empty() || keys_dir.empty() || script.empty())
-    return Fail("inner: needs -o, --keys and --script");
+    return UsageError("inner", "needs -o, --keys and --script");
   inputs.insert(inputs.begin(), RecordSource::FromFile("install_script", MultiByteToWide(script)));
 
   std::string error;

@@ -10,7 +10,12 @@
 
 int CmdKeygen(const Args& args) {
   const bool token = args.size() == 3 && args[1] == "--pkcs11";
-  if (args.size() != 1 && !token) return Fail("usage: qxpack keygen DIR [--pkcs11 URI]");
+  if (args.size() != 1 && !token) {
+    for (size_t i = 1; i < args.size(); ++i)
+      if (args[i] != "--pkcs11") return BadArgument("keygen", args[i]);
+    return UsageError("keygen", "needs DIR, and a URI after --pkcs11");
+  }
+  if (args[0][0] == '-') return BadArgument("keygen", args[0]);
   std::error_code ec;
   std::filesystem::create_directories(args[0], ec);
   if (ec) return Fail("cannot create " + args[0] + ": " + ec.message());

@@ -23,11 +23,13 @@ int CmdList(const Args& args) {
       goal = args[++i];
     } else if (path.empty() && args[i][0] != '-') {
       path = args[i];
+    } else if (args[i] == "--goal") {
+      return UsageError("list", "--goal needs a value");
     } else {
-      return Fail("list: unexpected argument " + args[i]);
+      return BadArgument("list", args[i]);
     }
   }
-  if (path.empty()) return Fail("list: needs a bundle");
+  if (path.empty()) return UsageError("list", "needs a bundle");
   BundleFile bundle;
   std::string reason;
   if (!OpenValidated(&bundle, path, goal, &reason)) return Fail("list: " + path + ": " + reason);

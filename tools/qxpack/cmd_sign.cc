@@ -14,7 +14,11 @@
 #include "util/text_conv.h"
 
 int CmdSign(const Args& args) {
-  if (args.size() != 3 || args[1] != "--keys") return Fail("usage: qxpack sign FILE --keys DIR");
+  if (args.size() != 3 || args[1] != "--keys") {
+    for (const std::string& a : args)
+      if (a[0] == '-' && a != "--keys") return BadArgument("sign", a);
+    return UsageError("sign", "needs FILE --keys DIR");
+  }
   const std::string& file = args[0];
   const std::wstring widePath = MultiByteToWide(file);
 

@@ -22,19 +22,23 @@ int CmdUnpack(const Args& args) {
       char* end = nullptr;
       const std::string& v = args[++i];
       major = std::strtoul(v.c_str(), &end, 10);
-      if (v.empty() || *end || major > 100) return Fail("unpack: not a Windows major version: " + v);
+      if (v.empty() || *end || major > 100) return UsageError("unpack", "not a Windows major version: " + v);
     } else if (a == "--goal" && i + 1 < args.size()) {
       plan.goal = args[++i];
+    } else if (a == "--keys" && i + 1 < args.size()) {
+      plan.pinned_keys = args[++i];
     } else if (a[0] != '-' && plan.installer.empty()) {
       plan.installer = a;
     } else if (a[0] != '-' && plan.workspace.empty()) {
       plan.workspace = a;
+    } else if (a == "--goal" || a == "--keys" || a == "--windows-major") {
+      return UsageError("unpack", a + " needs a value");
     } else {
-      return Fail("unpack: unexpected argument " + a);
+      return BadArgument("unpack", a);
     }
   }
   if (plan.workspace.empty())
-    return Fail("usage: qxpack unpack INSTALLER DIR [--x64|--x86] [--windows-major N]");
+    return UsageError("unpack", "needs INSTALLER and DIR");
   if (!fs::is_regular_file(plan.installer)) return Fail("unpack: no such file: " + plan.installer);
   std::error_code ec;
   if (fs::exists(plan.workspace, ec) && !fs::is_empty(plan.workspace, ec))

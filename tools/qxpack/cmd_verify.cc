@@ -12,13 +12,17 @@ int CmdVerify(const Args& args) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--goal" && i + 1 < args.size()) {
       plan.goal = args[++i];
+    } else if (args[i] == "--keys" && i + 1 < args.size()) {
+      plan.pinned_keys = args[++i];
     } else if (plan.installer.empty() && args[i][0] != '-') {
       plan.installer = args[i];
+    } else if (args[i] == "--goal" || args[i] == "--keys") {
+      return UsageError("verify", args[i] + " needs a value");
     } else {
-      return Fail("verify: unexpected argument " + args[i]);
+      return BadArgument("verify", args[i]);
     }
   }
-  if (plan.installer.empty()) return Fail("usage: qxpack verify INSTALLER [--goal GOAL]");
+  if (plan.installer.empty()) return UsageError("verify", "needs INSTALLER");
   if (!std::filesystem::is_regular_file(plan.installer))
     return Fail("verify: no such file: " + plan.installer);
   ScratchDir workspace;

@@ -10,6 +10,7 @@
 #include "bundle/attachment_chain.h"
 #include "bundle/bundle_file.h"
 #include "bundle/pe_layout.h"
+#include "integrity/builtin_keys.h"
 #include "integrity/file_signature.h"
 #include "tools/packlib/pe_bundle_section.h"
 #include "tools/qxpack/commands.h"
@@ -60,19 +61,34 @@ uint64_t AttachmentSize(const std::string& container, int64_t end, const std::st
   return 0;
 }
 
-// Bytes of the stub proper: everything before its bundle section.
-std::vector<std::string> MissingStubKeys(const std::string& installer) {
-  File file;
-  MappedFile map;
-  if (!file.Open(MultiByteToWide(installer), FileAccess::kRead) || !map.Map(file))
-    return {"root key", "executable signing key", "descrambler table"};
-  std::vector<uint8_t> head(map.data(), map.data() + std::min<uint64_t>(map.size(), 4096));
-  PeFacts facts;
-  uint64_t end = map.size();
-  if (ReadPeFacts(head, &facts, nullptr) && !facts.sections.empty() &&
-      facts.sections.back().name == ".QXBNDL")
-    end = std::min<uint64_t>(end, facts.sections.back().pointerToRawData);
-  return HalvesMissingFrom(map.data(), static_cast<size_t>(end), BuiltinPublicKeyHalves());
+// The stub checks everything with the keys of its own key block, so this
+// check does too: it takes them from the installer and trusts them from now
+// on. With `pinned` they must be that key set's. False when there are none.
+bool TrustStubKeys(StepLog& log, const std::string& installer, const std::string& pinned) {
+  std::vector<uint8_t> block;
+  PublicKeyHalves halves, expected;
+  std::string error;
+  bool marked = false;
+  if (!ReadStubKeyBlock(installer, &block, &halves, &marked, &error)) {
+    log.Fail("trusted keys", error);
+    return false;
+  }
+  if (!UseKeyBlock(block.data(), block.size())) return log.Fail("trusted keys", "damaged key block");
+  if (pinned.empty()) {
+    log.Info("trusted keys", "the stub's key block");
+  } else if (!LoadPublicKeyHalves(MultiByteToWide(pinned), &expected, &error)) {
+    log.Fail("trusted keys", error);
+  } else {
+    const std::vector<std::string> differ = DifferingHalves(expected, halves);
+    if (differ.empty()) {
+      log.Ok("trusted keys", "the stub's key block holds the key set " + pinned);
+    } else {
+      log.Fail("trusted keys", "the stub trusts another " + JoinNames(differ) + " than the key set " +
+                                   pinned + " holds");
+    }
+  }
+  for (const std::string& line : Fingerprints(halves)) log.Note(line);
+  return true;
 }
 
 bool Extract(StepLog& log, const std::string& step, double scale, int32_t base,
@@ -127,17 +143,16 @@ std::string CheckInstaller(const InstallerCheckPlan& plan) {
     log.Ok("type", "\"" + type + "\" (" + (type == "gui" ? "GUI mode" : "silent mode") + ")");
   }
 
-  // The installer's own signature, with the keys its stub embeds.
-  const std::vector<std::string> missing = MissingStubKeys(installer);
-  const bool exeKeyMissing =
-      std::find(missing.begin(), missing.end(), "executable signing key") != missing.end();
+  // The installer's own signature, with the keys its stub's block holds.
+  if (!TrustStubKeys(log, installer, plan.pinned_keys)) {
+    log.Fail("installer signature", "no keys to check it with (the stub exits with code 2)");
+    for (const char* s : {"LOAD", "IBND", "inner bundle", "install script", "setup signature"})
+      log.Skip(s);
+    return log.first_failure();
+  }
   std::string reason;
   const std::string verdict = SignatureVerdict(installer, &reason);
-  if (exeKeyMissing) {
-    log.Fail("installer signature",
-             "the stub does not embed the executable signing key this qxpack checks with "
-             "(stub and signature from different key sets)");
-  } else if (verdict.empty()) {
+  if (verdict.empty()) {
     log.Fail("installer signature", reason + " (the stub exits with code 2)");
   } else {
     log.Ok("installer signature", verdict);
@@ -182,10 +197,6 @@ std::string CheckInstaller(const InstallerCheckPlan& plan) {
   bool haveScript = false;
   if (!haveBundle) {
     log.Skip("inner bundle");
-  } else if (std::find(missing.begin(), missing.end(), "root key") != missing.end() ||
-             std::find(missing.begin(), missing.end(), "descrambler table") != missing.end()) {
-    log.Fail("inner bundle", "the stub does not embed the root key and descrambler table this "
-                             "qxpack checks with (stub and bundle from different key sets)");
   } else if (!OpenValidated(&bundle, ibnd, plan.goal, &reason)) {
     log.Fail("inner bundle", "refused: " + reason);
   } else {

@@ -13,6 +13,8 @@ struct InstallerCheckPlan {
   std::string installer;
   std::string workspace;  // an existing, empty folder
   std::string goal = "IBND";
+  // A key set folder whose public halves the stub must trust; empty: any.
+  std::string pinned_keys;
   std::vector<SystemCase> systems;  // a table of selected files for each
   // Write the files selected for systems[0] at their destinations (unpack);
   // otherwise each selected record is only test-extracted (verify).
