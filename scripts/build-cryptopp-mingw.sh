@@ -10,14 +10,8 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # the changes below; bump it when they change, cmake/win32-deps.cmake follows):
 # a checkout then builds its own library, folders built otherwise stay untouched.
 FLAGS_VERSION=5
-CACHE=${QX_CRYPTOPP_CACHE:-$ROOT/.cache/cryptopp-mingw-$ARCH-v$FLAGS_VERSION}
-TRIPLE=$ARCH-w64-mingw32
-if [[ -f "$CACHE/lib/libcryptopp.a" && -f "$CACHE/include/cryptopp/cryptlib.h" ]]; then
-  exit 0
-fi
-mkdir -p "$CACHE/src"
-cd "$CACHE/src"
 source "$ROOT/scripts/debian-source.sh"
+mingw_cache cryptopp "${QX_CRYPTOPP_CACHE:-}" lib/libcryptopp.a include/cryptopp/cryptlib.h
 tarball=$(debian_source libcrypto++ cryptopp)
 rm -rf build && mkdir build
 tar -xf "$tarball" -C build --strip-components=1 2>/dev/null || tar -xf "$tarball" -C build

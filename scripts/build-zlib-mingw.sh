@@ -13,14 +13,8 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # The folder name carries the version of how the library is built; bump it
 # when the flags change (cmake/win32-deps.cmake follows).
 FLAGS_VERSION=1
-CACHE=${QX_ZLIB_CACHE:-$ROOT/.cache/zlib-mingw-$ARCH-v$FLAGS_VERSION}
-TRIPLE=$ARCH-w64-mingw32
-if [[ -f "$CACHE/lib/libz.a" && -f "$CACHE/include/zlib.h" ]]; then
-  exit 0
-fi
-mkdir -p "$CACHE/src"
-cd "$CACHE/src"
 source "$ROOT/scripts/debian-source.sh"
+mingw_cache zlib "${QX_ZLIB_CACHE:-}" lib/libz.a include/zlib.h
 tarball=$(debian_source zlib zlib)
 rm -rf build && mkdir build
 tar -xf "$tarball" -C build --strip-components=1

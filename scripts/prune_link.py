@@ -37,9 +37,14 @@ def run(cmd, **kw):
     return subprocess.run(cmd, check=False, text=True, **kw)
 
 
-def default_script(link):
-    """The linker script the link would use, printed by ld itself."""
-    done = run(link + ["-Wl,--verbose"], capture_output=True)
+def default_script(link, work):
+    """The linker script the link would use, printed by ld itself. Its options
+    choose the script; the inputs need not be read for it (the link fails
+    without them, after printing)."""
+    options = [a for a in link[1:] if a.startswith("-") and not a.startswith(("-l", "-L", "@"))
+               and a != "-o"]
+    done = run([link[0]] + options + ["-nostdlib", "-Wl,--verbose", "-o",
+                                      os.path.join(work, "verbose.exe")], capture_output=True)
     parts = done.stdout.split("=" * 50)
     if len(parts) < 3:
         sys.stderr.write(done.stderr)
@@ -50,7 +55,7 @@ def default_script(link):
 def removed_sections(link, work):
     """The sections that only unwind data refers to: {input file: set of
     names}, and the names of the COMDAT sections among them."""
-    script = default_script(link + ["-o", os.path.join(work, "verbose.exe")])
+    script = default_script(link, work)
     keep = "KEEP(*(.eh_frame*))"
     if keep not in script:
         sys.exit("prune_link: the default script does not keep .eh_frame as expected")
